@@ -1,0 +1,164 @@
+// The controller: the one object that holds the application's state and every operation.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/js_value.h"
+#include "platform/foundation/url.h"
+#include "platform/platform.h"
+
+namespace velmora {
+
+// Values fixed when the program is built.
+struct BuildConstants {
+    std::string publicHost;                   // the service's public site, where the sign-in page lives
+    std::set<std::string> retiredHosts = {};  // instances that no longer exist
+};
+
+class Velmora final : public platform::ApplicationDelegate,
+                      public platform::NavigationDelegate,
+                      public platform::UIDelegate,
+                      public platform::DownloadDelegate,
+                      public platform::ScriptMessageHandler,
+                      public platform::NotificationCenterDelegate,
+                      public platform::UpdaterDelegate {
+public:
+    // `arguments` are the process's command-line arguments, the program path included.
+    Velmora(platform::Platform& platform, const BuildConstants& constants, const std::vector<std::string>& arguments);
+    ~Velmora() override;
+    Velmora(const Velmora&) = delete;
+    Velmora& operator=(const Velmora&) = delete;
+
+    // ApplicationDelegate overrides:
+    void applicationWillFinishLaunching() override;
+    void applicationDidFinishLaunching() override;
+    bool applicationShouldHandleReopen(bool hasVisibleWindows) override;
+    platform::TerminateReply applicationShouldTerminate() override;
+    bool applicationShouldTerminateAfterLastWindowClosed() override;
+    void handleQuitEvent(bool hasQuitReason) override;
+
+    // NavigationDelegate overrides:
+    platform::NavigationPolicy decidePolicyForNavigationAction(const platform::NavigationAction& action) override;
+    platform::ResponsePolicy decidePolicyForNavigationResponse(const platform::NavigationResponse& response) override;
+    void navigationActionDidBecomeDownload(platform::Download& download) override;
+    void navigationResponseDidBecomeDownload(platform::Download& download) override;
+    void requestNewWebView(const platform::NavigationAction& action) override;
+    void didFinishNavigation() override;
+    void didFailProvisionalNavigation(const platform::NavigationError& error) override;
+
+    // UIDelegate overrides:
+    void runJavaScriptAlert(const std::string& message, std::function<void()> done) override;
+    void runJavaScriptConfirm(const std::string& message, std::function<void(bool)> done) override;
+    void runJavaScriptTextInput(const std::string& prompt, const std::optional<std::string>& defaultText,
+                                std::function<void(std::optional<std::string>)> done) override;
+    void runOpenPanel(const platform::OpenPanelParameters& parameters,
+                      std::function<void(std::optional<std::vector<std::string>>)> done) override;
+
+    // DownloadDelegate overrides:
+    void decideDestination(platform::Download& download, const std::string& suggestedFilename,
+                           std::function<void(std::optional<std::string> path)> done) override;
+
+    // ScriptMessageHandler overrides:
+    void didReceiveScriptMessage(const platform::ScriptMessage& message) override;
+
+    // NotificationCenterDelegate overrides:
+    void didReceiveNotificationResponse(const platform::NotificationRequest& request,
+                                        std::function<void()> done) override;
+
+    // UpdaterDelegate overrides:
+    void updaterWillInstallUpdate() override;
+    void updaterWillRelaunchApplication() override;
+
+    // Launch mode.
+    bool isLoginLaunchEvent();
+
+    // Window and reopen.
+    void showNativeWindow();
+
+    // Quit and the background service.
+    void stopNativeService();
+
+    // Instance host registry.
+    std::optional<foundation::Url> currentInstanceURL(const foundation::Url& url) const;
+
+    // Navigation menu.
+    void changeSpace();
+    void reload();
+    void safari();
+
+    // Printing.
+    void print(const foundation::JsValue& body);
+    void printFinished(bool success);
+
+    // Notifications.
+    void pollNativeNotifications();
+    void deliverNativeNotice(const std::string& id, const std::string& title, const std::string& body,
+                             const std::string& path, bool sound);
+    void testNativeNotice();
+    void clearSharedNotices(const std::vector<std::string>& ids, const std::string& host);
+    void clearReadMailNotice(const platform::ScriptMessage& message);
+
+    // Login start.
+    void configureLoginStart();
+    void toggleLoginStart();
+    void updateLoginStatus();
+
+    // Installed-build watch.
+    void checkInstalledBuild();
+
+    // Read-only views for tests and the adapter.
+    const std::set<std::string>& allowed() const { return allowedInstanceHosts; }
+    bool isLoginLaunch() const { return loginLaunch; }
+    const std::string& build() const { return runningBuild; }
+    const std::optional<foundation::Url>& pendingURL() const { return pendingConnectionURL; }
+
+private:
+    // Wraps `work` so that it runs only while this controller exists: timers and platform
+    // answers hold the controller weakly through this.
+    std::function<void()> weakly(std::function<void()> work);
+
+    void buildMainMenu();
+    void buildWebViewAndWindow();
+    platform::WebViewConfiguration webViewConfiguration();
+    std::string aboutTitle() const;
+    std::string versionText() const;
+
+    void restoreKnownHosts();
+    foundation::Url startURL() const;
+    void admitHost(const std::string& host);
+    void recordConsoleHost(const foundation::Url& url);
+    foundation::Url signInURL() const;
+
+    platform::Platform& platform_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+
+    // The controller's state, in declaration order with its initial values.
+    std::unique_ptr<platform::Window> window;
+    std::unique_ptr<platform::WebView> web;
+    std::unique_ptr<platform::Updater> updaterController;
+    std::shared_ptr<platform::Timer> installedVersionTimer;
+    std::optional<std::string> newBuildObserved;
+    bool restartPending = false;
+    bool updateInstalling = false;
+    const std::string activeInstanceHost;
+    const std::set<std::string> retiredInstanceHosts;
+    std::set<std::string> allowedInstanceHosts;
+    const std::string runningBuild;
+    std::shared_ptr<platform::Timer> noticeTimer;
+    std::set<std::string> currentDeliveredNoticeIds;
+    bool noticeBusy = false;
+    bool stopEverything = false;
+    std::shared_ptr<platform::MenuItem> noticeStatus;
+    std::shared_ptr<platform::MenuItem> loginStatus;
+    std::unique_ptr<platform::ActivityToken> backgroundActivity;
+    bool loginLaunch;
+    std::shared_ptr<platform::Timer> connectionRetry;
+    std::optional<foundation::Url> pendingConnectionURL;
+};
+
+}  // namespace velmora

@@ -1,0 +1,265 @@
+#include "platform/gtk/gtk_views.h"
+
+#include <string>
+
+#include "platform/gtk/js_convert.h"
+#include "platform/printing.h"
+
+namespace gtk {
+
+namespace {
+
+std::string appDirectory(const char* base) {
+    char* path = g_build_filename(base, VELMORA_BUNDLE_ID, nullptr);
+    std::string result(path);
+    g_free(path);
+    return result;
+}
+
+// Cookies and site storage live in the user's data and cache directories, so that a user
+// who signed in stays signed in across restarts.
+WebKitNetworkSession* makePersistentSession() {
+    const std::string data = appDirectory(g_get_user_data_dir());
+    const std::string cache = appDirectory(g_get_user_cache_dir());
+    WebKitNetworkSession* session = webkit_network_session_new(data.c_str(), cache.c_str());
+    char* cookies = g_build_filename(data.c_str(), "cookies.sqlite", nullptr);
+    webkit_cookie_manager_set_persistent_storage(webkit_network_session_get_cookie_manager(session), cookies,
+                                                 WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
+    g_free(cookies);
+    return session;
+}
+
+class NoPrintOperation final : public platform::PrintOperation {
+public:
+    void setShowsPrintPanel(bool) override {}
+    void setShowsProgressPanel(bool) override {}
+    void runModal(platform::Window&, std::function<void(bool)> done) override { done(false); }
+};
+
+class GtkWebView final : public platform::WebView {
+public:
+    GtkWebView(Context& context, const platform::WebViewConfiguration& configuration) : context_(context) {
+        WebKitUserContentManager* content = webkit_user_content_manager_new();
+        for (const auto& script : configuration.userScripts) {
+            WebKitUserScript* userScript = webkit_user_script_new(
+                script.source.c_str(),
+                script.mainFrameOnly ? WEBKIT_USER_CONTENT_INJECT_TOP_FRAME : WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+                script.injectionTime == platform::UserScriptInjectionTime::DocumentStart
+                    ? WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START
+                    : WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END,
+                nullptr, nullptr);
+            webkit_user_content_manager_add_script(content, userScript);
+            webkit_user_script_unref(userScript);
+        }
+        WebKitNetworkSession* session =
+            configuration.persistentDataStore ? makePersistentSession() : webkit_network_session_new_ephemeral();
+        view_ = WEBKIT_WEB_VIEW(g_object_ref_sink(
+            g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", session, "user-content-manager", content, nullptr)));
+        g_object_unref(session);
+        g_object_unref(content);
+        context_.webView = view_;
+
+        g_signal_connect(view_, "decide-policy", G_CALLBACK(onDecidePolicy), this);
+        g_signal_connect(view_, "create", G_CALLBACK(onCreate), this);
+        g_signal_connect(view_, "load-changed", G_CALLBACK(onLoadChanged), this);
+        g_signal_connect(view_, "load-failed", G_CALLBACK(onLoadFailed), this);
+    }
+    ~GtkWebView() override {
+        g_signal_handlers_disconnect_by_data(view_, this);
+        if (context_.webView == view_) context_.webView = nullptr;
+        g_object_unref(view_);
+    }
+    GtkWebView(const GtkWebView&) = delete;
+    GtkWebView& operator=(const GtkWebView&) = delete;
+
+    void setNavigationDelegate(platform::NavigationDelegate* delegate) override { navigation_ = delegate; }
+    void setUIDelegate(platform::UIDelegate* delegate) override { ui_ = delegate; }
+
+    void load(const foundation::Url& url) override { webkit_web_view_load_uri(view_, url.string().c_str()); }
+
+    void reload() override {
+        // Nothing to reload before the first load began.
+        if (webkit_web_view_get_uri(view_)) webkit_web_view_reload(view_);
+    }
+
+    std::optional<foundation::Url> url() const override {
+        // The URI is null before content has begun loading.
+        const char* uri = webkit_web_view_get_uri(view_);
+        if (!uri || !*uri) return std::nullopt;
+        return foundation::Url::parse(uri);
+    }
+
+    void callAsyncJavaScript(const std::string& body, std::function<void(platform::ScriptResult)> done) override {
+        // The callback owns `done`; WebKit always completes the call, also when the page goes away.
+        auto* callback = new std::function<void(platform::ScriptResult)>(std::move(done));
+        webkit_web_view_call_async_javascript_function(view_, body.c_str(), static_cast<gssize>(body.size()), nullptr,
+                                                       nullptr, nullptr, nullptr, onScriptFinished, callback);
+    }
+
+    void evaluateJavaScript(const std::string& source) override {
+        webkit_web_view_evaluate_javascript(view_, source.c_str(), static_cast<gssize>(source.size()), nullptr, nullptr,
+                                            nullptr, nullptr, nullptr);
+    }
+
+    std::unique_ptr<platform::PrintOperation> printOperation() override { return std::make_unique<NoPrintOperation>(); }
+
+    GtkWidget* widget() const { return GTK_WIDGET(view_); }
+
+private:
+    static void onScriptFinished(GObject* source, GAsyncResult* result, gpointer data) {
+        std::unique_ptr<std::function<void(platform::ScriptResult)>> done(
+            static_cast<std::function<void(platform::ScriptResult)>*>(data));
+        GError* error = nullptr;
+        JSCValue* value =
+            webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(source), result, &error);
+        if (!value) {
+            std::string message = error ? error->message : "script failed";
+            g_clear_error(&error);
+            (*done)(message);
+            return;
+        }
+        foundation::JsValue converted = toJsValue(value);
+        g_object_unref(value);
+        (*done)(std::move(converted));
+    }
+
+    static gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
+                                   gpointer data) {
+        auto* self = static_cast<GtkWebView*>(data);
+        if (!self->navigation_) return FALSE;
+        if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) {
+            auto* response = WEBKIT_RESPONSE_POLICY_DECISION(decision);
+            platform::NavigationResponse facts{
+                static_cast<bool>(webkit_response_policy_decision_is_mime_type_supported(response))};
+            if (self->navigation_->decidePolicyForNavigationResponse(facts) == platform::ResponsePolicy::Download)
+                webkit_policy_decision_download(decision);
+            else
+                webkit_policy_decision_use(decision);
+            return TRUE;
+        }
+        auto* navigation = WEBKIT_NAVIGATION_POLICY_DECISION(decision);
+        WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(navigation);
+        WebKitURIRequest* request = webkit_navigation_action_get_request(action);
+        platform::NavigationAction facts;
+        const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
+        if (uri) facts.url = foundation::Url::parse(uri);
+        // New-window requests have no target frame; other navigations of this signal are
+        // taken as main-frame ones here. Sub-frame navigations are told apart with the web
+        // process extension.
+        if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) facts.targetIsMainFrame = true;
+        switch (self->navigation_->decidePolicyForNavigationAction(facts)) {
+            case platform::NavigationPolicy::Cancel:
+                webkit_policy_decision_ignore(decision);
+                break;
+            case platform::NavigationPolicy::Download:
+                webkit_policy_decision_download(decision);
+                break;
+            case platform::NavigationPolicy::Allow:
+                webkit_policy_decision_use(decision);
+                break;
+        }
+        return TRUE;
+    }
+
+    static GtkWidget* onCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer data) {
+        auto* self = static_cast<GtkWebView*>(data);
+        if (self->navigation_) {
+            platform::NavigationAction facts;
+            WebKitURIRequest* request = webkit_navigation_action_get_request(action);
+            if (const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr)
+                facts.url = foundation::Url::parse(uri);
+            self->navigation_->requestNewWebView(facts);
+        }
+        return nullptr;  // never a second web view
+    }
+
+    static void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
+        auto* self = static_cast<GtkWebView*>(data);
+        if (event == WEBKIT_LOAD_STARTED) {
+            self->committed_ = false;
+            self->failed_ = false;
+        } else if (event == WEBKIT_LOAD_COMMITTED) {
+            self->committed_ = true;
+        } else if (event == WEBKIT_LOAD_FINISHED) {
+            // WebKit also reports a failed load as finished; only a load that did not fail counts.
+            if (!self->failed_ && self->navigation_) self->navigation_->didFinishNavigation();
+        }
+    }
+
+    static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError* error, gpointer data) {
+        auto* self = static_cast<GtkWebView*>(data);
+        self->failed_ = true;
+        if (self->committed_ || !self->navigation_) return FALSE;
+        platform::NavigationError facts;
+        // A load cancelled by a newer one is the platform's "cancelled" error.
+        const bool cancelled =
+            error && error->domain == WEBKIT_NETWORK_ERROR && error->code == WEBKIT_NETWORK_ERROR_CANCELLED;
+        facts.code = cancelled ? platform::NavigationError::kCancelled : (error ? error->code : 0);
+        facts.description = error ? error->message : "";
+        self->navigation_->didFailProvisionalNavigation(facts);
+        return FALSE;
+    }
+
+    Context& context_;
+    WebKitWebView* view_ = nullptr;
+    platform::NavigationDelegate* navigation_ = nullptr;
+    platform::UIDelegate* ui_ = nullptr;
+    bool committed_ = false;
+    bool failed_ = false;
+};
+
+class GtkWindowAdapter final : public platform::Window {
+public:
+    GtkWindowAdapter(Context& context, int width, int height, const std::string& title) : context_(context) {
+        window_ = GTK_WINDOW(gtk_application_window_new(context_.application));
+        g_object_ref(window_);
+        gtk_window_set_title(window_, title.c_str());
+        gtk_window_set_default_size(window_, width, height);
+        gtk_application_window_set_show_menubar(GTK_APPLICATION_WINDOW(window_), TRUE);
+        g_signal_connect(window_, "close-request", G_CALLBACK(onCloseRequest), this);
+        context_.mainWindow = window_;
+    }
+    ~GtkWindowAdapter() override {
+        g_signal_handlers_disconnect_by_data(window_, this);
+        if (context_.mainWindow == window_) context_.mainWindow = nullptr;
+        g_object_unref(window_);
+    }
+    GtkWindowAdapter(const GtkWindowAdapter&) = delete;
+    GtkWindowAdapter& operator=(const GtkWindowAdapter&) = delete;
+
+    void setContentView(platform::WebView& view) override {
+        gtk_window_set_child(window_, static_cast<GtkWebView&>(view).widget());
+    }
+    void setReleasedWhenClosed(bool released) override { gtk_window_set_hide_on_close(window_, !released); }
+    void center() override {
+        // GTK 4 leaves placement to the window manager, which centres new windows on the
+        // common desktops; there is no call to make here.
+    }
+    void makeKeyAndOrderFront() override { gtk_window_present(window_); }
+    void orderOut() override { gtk_widget_set_visible(GTK_WIDGET(window_), FALSE); }
+    bool isVisible() const override { return gtk_widget_get_visible(GTK_WIDGET(window_)); }
+    bool hasAttachedSheet() const override { return context_.openDialogs > 0; }
+
+private:
+    static gboolean onCloseRequest(GtkWindow*, gpointer data) {
+        auto* self = static_cast<GtkWindowAdapter*>(data);
+        // The one window is the last one: let the delegate know before hide-on-close hides it.
+        if (self->context_.delegate) self->context_.delegate->applicationShouldTerminateAfterLastWindowClosed();
+        return FALSE;
+    }
+
+    Context& context_;
+    GtkWindow* window_ = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<platform::WebView> GtkViews::makeWebView(const platform::WebViewConfiguration& configuration) {
+    return std::make_unique<GtkWebView>(context_, configuration);
+}
+
+std::unique_ptr<platform::Window> GtkViews::makeWindow(int width, int height, const std::string& title) {
+    return std::make_unique<GtkWindowAdapter>(context_, width, height, title);
+}
+
+}  // namespace gtk

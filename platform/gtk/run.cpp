@@ -1,0 +1,108 @@
+#include "platform/gtk/run.h"
+
+#include <cstdlib>
+
+#include "platform/gtk/app_bundle.h"
+#include "platform/gtk/context.h"
+#include "platform/gtk/glib_timers.h"
+#include "platform/gtk/gtk_application.h"
+#include "platform/gtk/gtk_panels.h"
+#include "platform/gtk/gtk_views.h"
+#include "platform/gtk/keyfile_defaults.h"
+#include "platform/gtk/null_services.h"
+#include "platform/gtk/system_services.h"
+
+namespace gtk {
+
+namespace {
+
+struct Launch {
+    Context* context;
+    bool firstActivation = true;
+};
+
+void onStartup(GApplication*, gpointer data) {
+    auto* launch = static_cast<Launch*>(data);
+    if (!launch->context->delegate) return;
+    launch->context->delegate->applicationWillFinishLaunching();
+    launch->context->delegate->applicationDidFinishLaunching();
+}
+
+void onActivate(GApplication*, gpointer data) {
+    auto* launch = static_cast<Launch*>(data);
+    // The first activation belongs to this process's own launch, which has already decided
+    // whether the window shows. Every later one is a second launch of the application while
+    // it runs: a reopen.
+    if (launch->firstActivation) {
+        launch->firstActivation = false;
+        return;
+    }
+    Context& context = *launch->context;
+    if (!context.delegate) return;
+    const bool visible = context.mainWindow && gtk_widget_get_visible(GTK_WIDGET(context.mainWindow));
+    context.delegate->applicationShouldHandleReopen(visible);
+}
+
+gint onHandleLocalOptions(GApplication* application, GVariantDict* options, gpointer) {
+    // A login launch while the application already runs must not bring its window up: the
+    // running instance stays as it is.
+    if (g_variant_dict_contains(options, "background")) {
+        GError* error = nullptr;
+        if (g_application_register(application, nullptr, &error) && g_application_get_is_remote(application)) return 0;
+        g_clear_error(&error);
+    }
+    return -1;
+}
+
+}  // namespace
+
+int runApplication(int argc, char** argv,
+                   const std::function<std::unique_ptr<platform::ApplicationDelegate>(
+                       platform::Platform&, const std::vector<std::string>& arguments)>& makeController) {
+    Context context;
+    // The session manager sets this for programs it starts from the autostart folder.
+    const char* autostart = std::getenv("DESKTOP_AUTOSTART_ID");
+    context.autostarted = autostart && *autostart;
+
+    const std::vector<std::string> arguments(argv, argv + argc);
+    GtkApplication* application = gtk_application_new(VELMORA_BUNDLE_ID, G_APPLICATION_DEFAULT_FLAGS);
+    context.application = application;
+    g_application_add_main_option(G_APPLICATION(application), "background", 0, G_OPTION_FLAG_NONE, G_OPTION_ARG_NONE,
+                                  "Démarrer en arrière-plan, sans fenêtre", nullptr);
+
+    GtkApplicationAdapter app(context);
+    GLibTimers timers;
+    SystemClock clock;
+    KeyFileDefaults defaults(KeyFileDefaults::defaultPath());
+    std::unique_ptr<AppBundle> bundle = AppBundle::fromRunningExecutable();
+    LocalFiles files;
+    DetachedProcesses processes;
+    SystemLog log;
+    GioWorkspace workspace;
+    NullLoginItems loginItems;
+    NullNotificationCenter notifications;
+    NullUpdaterFactory updaters;
+    GtkViews views(context);
+    GtkPanels panels(context);
+    NullPrinting printing;
+    platform::Platform platform{app,       timers,     clock,         defaults, *bundle, files,  processes, log,
+                                workspace, loginItems, notifications, updaters, views,   panels, printing};
+
+    // The controller exists before the loop runs and is the application's delegate.
+    std::unique_ptr<platform::ApplicationDelegate> controller = makeController(platform, arguments);
+    app.setDelegate(controller.get());
+
+    Launch launch{&context};
+    g_signal_connect(application, "startup", G_CALLBACK(onStartup), &launch);
+    g_signal_connect(application, "activate", G_CALLBACK(onActivate), &launch);
+    g_signal_connect(application, "handle-local-options", G_CALLBACK(onHandleLocalOptions), nullptr);
+
+    const int status = g_application_run(G_APPLICATION(application), argc, argv);
+
+    app.setDelegate(nullptr);
+    controller.reset();
+    g_object_unref(application);
+    return status;
+}
+
+}  // namespace gtk
