@@ -1,0 +1,40 @@
+// VelmoraRelaunch: started by the application when a newer build has been installed over it,
+// with the application's process identifier and bundle path. It waits for that process to end
+// and opens the bundle again, so that the build now at that path starts in normal mode. It has
+// no options, and prints and logs nothing.
+#include "launcher/open_bundle.h"
+#include "relaunch/relaunch_core.h"
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+int main(int argc, char** argv) {
+    const std::vector<std::string_view> arguments(argv, argv + argc);
+    std::error_code error;
+    const auto workingDirectory = std::filesystem::current_path(error);
+    // Without a working directory only an absolute bundle path can be judged.
+    const auto request = relaunch::parseCommandLine(arguments, error ? std::string() : workingDirectory.string());
+    if (!request) {
+        return relaunch::kUnusable;
+    }
+    // Checked before the wait, so that a malformed call ends at once.
+    if (!std::filesystem::exists(request->bundlePath + "/Contents/Info.plist", error)) {
+        return relaunch::kUnusable;
+    }
+
+    if (!relaunch::waitForProcessEnd(request->processId)) {
+        return relaunch::kWaitRanOut;
+    }
+
+    // Read only now: whatever build lies at the path when the old copy has ended is the one
+    // that starts. Without arguments the application starts in normal mode, window shown; a
+    // copy that is already running is brought forward by the application itself.
+    const auto info = companion::readInfoDictionary(request->bundlePath);
+    if (!info || !companion::startBundleExecutable(request->bundlePath, *info, {}, companion::Activation::activated)) {
+        return relaunch::kOpenFailed;
+    }
+    return relaunch::kOpened;
+}
