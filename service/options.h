@@ -1,0 +1,25 @@
+// The command line of velmora-service.
+#pragma once
+
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace service {
+
+struct Options {
+    int port = 8443;                // 0 picks a free port
+    std::string certFile, keyFile;  // both or neither; neither serves plain HTTP for debugging
+    std::string publicHost = "velmora.fr";
+    std::vector<std::string> instanceHosts{"salon.velmora.fr"};
+    std::string listenAddress = "127.0.0.1";
+    std::string stateFile;  // empty: state lives in memory only
+};
+
+// Parses the arguments that follow the program name; returns the options or a French error text.
+std::variant<Options, std::string> parseOptions(const std::vector<std::string>& arguments);
+
+// Returns whether the text is a usable host name: lower-case letters, digits, hyphens and dots, no empty label.
+bool isPlainHostName(const std::string& host);
+
+}  // namespace service
