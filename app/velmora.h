@@ -6,6 +6,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/foundation/js_value.h"
@@ -119,14 +120,26 @@ public:
 
 private:
     // Wraps `work` so that it runs only while this controller exists: timers and platform
-    // answers hold the controller weakly through this.
-    std::function<void()> weakly(std::function<void()> work);
+    // answers hold the controller weakly through this. The wrapper takes whatever arguments
+    // the platform passes and hands them on.
+    template <typename Work>
+    auto weakly(Work work) {
+        return [alive = std::weak_ptr<bool>(alive_), work = std::move(work)](auto&&... arguments) {
+            if (const auto token = alive.lock(); token && *token) work(std::forward<decltype(arguments)>(arguments)...);
+        };
+    }
 
     void buildMainMenu();
     void buildWebViewAndWindow();
     platform::WebViewConfiguration webViewConfiguration();
     std::string aboutTitle() const;
     std::string versionText() const;
+
+    // Inbox poll steps.
+    void handlePollResult(const foundation::Url& pollURL, const platform::ScriptResult& result);
+    void runSelectionPass(const foundation::JsValue::Array& entries, const foundation::JsValue::Object& preferences,
+                          const std::string& host);
+    void removeNoticesOfReadEntries(const foundation::JsValue::Array& entries, const std::string& host);
 
     void restoreKnownHosts();
     foundation::Url startURL() const;

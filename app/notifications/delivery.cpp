@@ -1,10 +1,48 @@
-// Posting native notifications.
+// Posting native notifications. Every notification leads to the console of an allowed
+// instance host: its user info `url` is what a click opens and what clearing matches.
+#include <optional>
+#include <string>
+
+#include "app/texts.h"
 #include "app/velmora.h"
+#include "platform/foundation/text.h"
 
 namespace velmora {
 
-void Velmora::deliverNativeNotice(const std::string&, const std::string&, const std::string&, const std::string&,
-                                  bool) {}
-void Velmora::testNativeNotice() {}
+namespace {
+constexpr const char* kConsolePath = "/admin";
+}  // namespace
+
+void Velmora::deliverNativeNotice(const std::string& id, const std::string& title, const std::string& body,
+                                  const std::string& path, bool sound) {
+    // Without a web view there is no page whose host the notification could lead to.
+    if (!web) return;
+    const std::optional<foundation::Url> pageURL = web->url();
+    if (!pageURL || !pageURL->host() || pageURL->host()->empty()) return;
+    const std::string& host = *pageURL->host();
+    if (!allowedInstanceHosts.contains(host)) return;
+    if (!foundation::startsWith(path, kConsolePath)) return;
+
+    platform::NotificationRequest request;
+    request.identifier = id;
+    request.content.title = title;
+    request.content.body = body;
+    request.content.sound = sound;
+    request.content.userInfo = {{"url", "https://" + host + path}};
+    // A refusal is typically missing authorisation; the status item says so until the next
+    // signed-in poll. Nothing is retried.
+    auto reportRefusal = weakly([this] {
+        if (noticeStatus) noticeStatus->setTitle(texts::kStatusCheckAuthorisation);
+    });
+    platform_.notifications.add(std::move(request), [reportRefusal](std::optional<std::string> error) {
+        if (error) reportRefusal();
+    });
+}
+
+void Velmora::testNativeNotice() {
+    // A fresh identifier each time, so that every test adds a notification of its own.
+    deliverNativeNotice(texts::kTestNoticeIdPrefix + foundation::makeUuidString(), texts::kTestNoticeTitle,
+                        texts::kTestNoticeBody, kConsolePath, true);
+}
 
 }  // namespace velmora

@@ -1,8 +1,115 @@
-// The periodic inbox poll through the page.
+// The inbox poll: once a minute and after every console load, a script in the page reads the
+// signed-in user, the inbox and the notification preferences through the page's own `api`
+// function; its answer feeds clearing and the selection of new notices.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/texts.h"
 #include "app/velmora.h"
 
 namespace velmora {
 
-void Velmora::pollNativeNotifications() {}
+namespace {
+
+constexpr const char* kConsolePath = "/admin";
+
+// Evaluated as the body of an async function in the page's own world, where the page's `api`
+// resolves a service path to its parsed JSON body. The two inbox requests run in parallel; a
+// failed request rejects the evaluation as a whole.
+constexpr const char kPollScript[] =
+    "if(typeof api!=='function')return {authenticated:false};\n"
+    "const session=await api('/api/session');"
+    "if(!session.authenticated||session.role!=='admin')return {authenticated:false};\n"
+    "const [feed,options]=await Promise.all([api('/api/admin/notification-inbox'),api('/api/admin/options')]);\n"
+    "return {authenticated:true,notifications:feed.notifications,readIds:feed.readIds,"
+    "preferences:options.notifications};";
+
+// The inbox entries. They are read together or not at all: one element that is not an
+// object voids the whole array.
+foundation::JsValue::Array entriesOf(const foundation::JsValue& snapshot) {
+    const foundation::JsValue* value = snapshot.member("notifications");
+    if (!value || !value->array()) return {};
+    for (const auto& entry : *value->array())
+        if (!entry.isObject()) return {};
+    return *value->array();
+}
+
+// The ids of read entries; an array holding anything but strings counts as empty.
+std::vector<std::string> readIdsOf(const foundation::JsValue& snapshot) {
+    const foundation::JsValue* value = snapshot.member("readIds");
+    if (!value || !value->array()) return {};
+    std::vector<std::string> ids;
+    for (const auto& id : *value->array()) {
+        if (!id.string()) return {};
+        ids.push_back(*id.string());
+    }
+    return ids;
+}
+
+// The preferences by preference key; one value that is not an object voids them all.
+foundation::JsValue::Object preferencesOf(const foundation::JsValue& snapshot) {
+    const foundation::JsValue* value = snapshot.member("preferences");
+    if (!value || !value->object()) return {};
+    for (const auto& [key, preference] : *value->object())
+        if (!preference.isObject()) return {};
+    return *value->object();
+}
+
+}  // namespace
+
+void Velmora::pollNativeNotifications() {
+    // At most one script is in flight: a tick or a page load during a poll does nothing.
+    if (noticeBusy) return;
+    // Without a web view there is no page to ask; a later tick finds one.
+    if (!web) return;
+    const std::optional<foundation::Url> pageURL = web->url();
+    if (!pageURL) return;
+    // Only the console page carries the signed-in session and its `api`; the query is not examined.
+    if (pageURL->path() != kConsolePath) return;
+    if (!allowedInstanceHosts.contains(pageURL->hostOrEmpty())) return;
+    noticeBusy = true;
+
+    // `weakly` guards work without arguments, so each answer is parked in a slot shared with
+    // the guarded work that reads it. The two answers may come in either order; the result
+    // handler uses whatever delivered list has arrived by then.
+    auto delivered = std::make_shared<std::vector<platform::NotificationRequest>>();
+    auto recordDelivered = weakly([this, delivered] {
+        currentDeliveredNoticeIds.clear();
+        for (const auto& request : *delivered) currentDeliveredNoticeIds.insert(request.identifier);
+    });
+    platform_.notifications.delivered([delivered, recordDelivered](std::vector<platform::NotificationRequest> answer) {
+        *delivered = std::move(answer);
+        recordDelivered();
+    });
+
+    auto result = std::make_shared<platform::ScriptResult>();
+    auto handleResult = weakly([this, pollURL = *pageURL, result] { handlePollResult(pollURL, *result); });
+    web->callAsyncJavaScript(kPollScript, [result, handleResult](platform::ScriptResult answer) {
+        *result = std::move(answer);
+        handleResult();
+    });
+}
+
+void Velmora::handlePollResult(const foundation::Url& pollURL, const platform::ScriptResult& result) {
+    noticeBusy = false;
+    const foundation::JsValue* snapshot = std::get_if<foundation::JsValue>(&result);
+    const foundation::JsValue* authenticated = snapshot ? snapshot->member("authenticated") : nullptr;
+    // A failed evaluation, an answer of another shape and a session that is not an
+    // administrator's all mean the same to the user: the console needs a sign-in.
+    if (!authenticated || authenticated->boolean() != true) {
+        if (noticeStatus) noticeStatus->setTitle(texts::kStatusOpenToSignIn);
+        return;
+    }
+    if (noticeStatus) noticeStatus->setTitle(texts::kStatusActive);
+
+    // The host of the page when the poll began, even if the page has moved on since.
+    const std::string host = pollURL.hostOrEmpty();
+    const foundation::JsValue::Object preferences = preferencesOf(*snapshot);
+    clearSharedNotices(readIdsOf(*snapshot), host);
+    const foundation::JsValue::Array entries = entriesOf(*snapshot);
+    removeNoticesOfReadEntries(entries, host);
+    runSelectionPass(entries, preferences, host);
+}
 
 }  // namespace velmora

@@ -29,13 +29,6 @@ Velmora::Velmora(platform::Platform& platform, const BuildConstants& constants,
 
 Velmora::~Velmora() { *alive_ = false; }
 
-std::function<void()> Velmora::weakly(std::function<void()> work) {
-    std::weak_ptr<bool> alive = alive_;
-    return [alive, work = std::move(work)] {
-        if (const auto token = alive.lock(); token && *token) work();
-    };
-}
-
 bool Velmora::isLoginLaunchEvent() { return platform_.application.currentLaunchIsLoginItem(); }
 
 }  // namespace velmora

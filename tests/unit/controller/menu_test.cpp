@@ -48,10 +48,12 @@ TEST_F(ControllerTest, MainMenuHasExactlyTheThreeMenusAndTheirItems) {
                                         {"-", "", ""},
                                         {"Quitter Velmóra", "terminate:", "q"},
                                         {"Notifications : connexion nécessaire", "", ""},
-                                        {"Démarrage automatique…", "toggleLoginStart", ""},
+                                        // Login start has already shown its real state.
+                                        {"Démarrage automatique : activé", "toggleLoginStart", ""},
                                         {"Tester la notification Velmóra", "testNativeNotice", ""},
                                         {"Arrêter Velmóra et les notifications", "stopNativeService", ""},
                                     });
+    EXPECT_TRUE(fake.log.has("menu.addItem(Démarrage automatique…)"));
     expectRows(*menu().submenus[1], {
                                         {"Annuler", "undo:", "z"},
                                         {"Couper", "cut:", "x"},
