@@ -4,6 +4,8 @@
 #include <gtk/gtk.h>
 #include <webkit/webkit.h>
 
+#include <string>
+
 #include "platform/application.h"
 
 namespace gtk {
@@ -17,6 +19,8 @@ struct Context {
     int openDialogs = 0;
     // DESKTOP_AUTOSTART_ID, read before GTK could consume it: the session started us at login.
     bool autostarted = false;
+    // Where the web process extension lives (the bundle's Contents/PlugIns).
+    std::string extensionDirectory;
 };
 
 }  // namespace gtk

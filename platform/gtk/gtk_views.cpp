@@ -1,8 +1,11 @@
 #include "platform/gtk/gtk_views.h"
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "platform/gtk/js_convert.h"
+#include "platform/gtk/web-extension/bridge_message.h"
 #include "platform/printing.h"
 
 namespace gtk {
@@ -29,6 +32,68 @@ WebKitNetworkSession* makePersistentSession() {
     return session;
 }
 
+// Every web process loads the extension that gives frames their message handlers. This must
+// be set up before the first web view exists, and the extension's folder must be visible
+// inside the web process sandbox.
+void prepareWebProcessExtension(const std::string& directory, const std::vector<std::string>& handlerNames) {
+    WebKitWebContext* webContext = webkit_web_context_get_default();
+    webkit_web_context_add_path_to_sandbox(webContext, directory.c_str(), TRUE);
+    struct Setup {
+        std::string directory;
+        std::vector<std::string> names;
+    };
+    auto* setup = new Setup{directory, handlerNames};
+    g_signal_connect_data(
+        webContext, "initialize-web-process-extensions", G_CALLBACK(+[](WebKitWebContext* context, gpointer data) {
+            const auto* setup = static_cast<Setup*>(data);
+            webkit_web_context_set_web_process_extensions_directory(context, setup->directory.c_str());
+            std::vector<const char*> names;
+            for (const auto& name : setup->names) names.push_back(name.c_str());
+            webkit_web_context_set_web_process_extensions_initialization_user_data(
+                context, g_variant_new_strv(names.data(), static_cast<gssize>(names.size())));
+        }),
+        setup, +[](gpointer data, GClosure*) { delete static_cast<Setup*>(data); }, G_CONNECT_DEFAULT);
+}
+
+// A download of WebKit, attached to it for as long as it lives.
+class GtkDownload final : public platform::Download {
+public:
+    explicit GtkDownload(WebKitDownload* download) : download_(download) {
+        g_signal_connect(download_, "decide-destination", G_CALLBACK(onDecideDestination), this);
+    }
+    void setDelegate(platform::DownloadDelegate* delegate) override { delegate_ = delegate; }
+
+    // Attaches a new adapter to `download`; it is freed with the download.
+    static GtkDownload& attach(WebKitDownload* download) {
+        auto* adapter = new GtkDownload(download);
+        g_object_set_data_full(
+            G_OBJECT(download), "velmora-download", adapter,
+            +[](gpointer data) { delete static_cast<GtkDownload*>(data); });
+        return *adapter;
+    }
+
+private:
+    static gboolean onDecideDestination(WebKitDownload* download, gchar* suggested, gpointer data) {
+        auto* self = static_cast<GtkDownload*>(data);
+        if (!self->delegate_) return FALSE;
+        g_object_ref(download);
+        self->delegate_->decideDestination(*self, suggested ? suggested : "",
+                                           [download](std::optional<std::string> path) {
+                                               if (path) {
+                                                   webkit_download_set_allow_overwrite(download, TRUE);
+                                                   webkit_download_set_destination(download, path->c_str());
+                                               } else {
+                                                   webkit_download_cancel(download);
+                                               }
+                                               g_object_unref(download);
+                                           });
+        return TRUE;  // the answer may come later, from the save dialog
+    }
+
+    WebKitDownload* download_;
+    platform::DownloadDelegate* delegate_ = nullptr;
+};
+
 class NoPrintOperation final : public platform::PrintOperation {
 public:
     void setShowsPrintPanel(bool) override {}
@@ -51,8 +116,14 @@ public:
             webkit_user_content_manager_add_script(content, userScript);
             webkit_user_script_unref(userScript);
         }
+        if (!context_.extensionDirectory.empty())
+            prepareWebProcessExtension(context_.extensionDirectory, configuration.messageHandlerNames);
+        handler_ = configuration.messageHandler;
+        handlerNames_ = configuration.messageHandlerNames;
+        jsContext_ = jsc_context_new();
         WebKitNetworkSession* session =
             configuration.persistentDataStore ? makePersistentSession() : webkit_network_session_new_ephemeral();
+        g_signal_connect(session, "download-started", G_CALLBACK(onDownloadStarted), this);
         view_ = WEBKIT_WEB_VIEW(g_object_ref_sink(
             g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", session, "user-content-manager", content, nullptr)));
         g_object_unref(session);
@@ -63,11 +134,16 @@ public:
         g_signal_connect(view_, "create", G_CALLBACK(onCreate), this);
         g_signal_connect(view_, "load-changed", G_CALLBACK(onLoadChanged), this);
         g_signal_connect(view_, "load-failed", G_CALLBACK(onLoadFailed), this);
+        g_signal_connect(view_, "user-message-received", G_CALLBACK(onUserMessage), this);
+        g_signal_connect(view_, "script-dialog", G_CALLBACK(onScriptDialog), this);
+        g_signal_connect(view_, "run-file-chooser", G_CALLBACK(onRunFileChooser), this);
     }
     ~GtkWebView() override {
         g_signal_handlers_disconnect_by_data(view_, this);
+        g_signal_handlers_disconnect_by_data(webkit_web_view_get_network_session(view_), this);
         if (context_.webView == view_) context_.webView = nullptr;
         g_object_unref(view_);
+        g_object_unref(jsContext_);
     }
     GtkWebView(const GtkWebView&) = delete;
     GtkWebView& operator=(const GtkWebView&) = delete;
@@ -200,8 +276,96 @@ private:
         return FALSE;
     }
 
+    static gboolean onUserMessage(WebKitWebView*, WebKitUserMessage* message, gpointer data) {
+        auto* self = static_cast<GtkWebView*>(data);
+        if (g_strcmp0(webkit_user_message_get_name(message), bridge::kMessageName) != 0) return FALSE;
+        GVariant* parameters = webkit_user_message_get_parameters(message);
+        if (!self->handler_ || !parameters ||
+            !g_variant_is_of_type(parameters, G_VARIANT_TYPE(bridge::kParametersType)))
+            return TRUE;
+        const char* name = nullptr;
+        const char* json = nullptr;
+        gboolean mainFrame = FALSE;
+        const char* origin = nullptr;
+        g_variant_get(parameters, "(&s&sb&s)", &name, &json, &mainFrame, &origin);
+        // Only the handlers the page was given; a web process cannot invent others.
+        if (std::find(self->handlerNames_.begin(), self->handlerNames_.end(), name) == self->handlerNames_.end())
+            return TRUE;
+        self->handler_->didReceiveScriptMessage(
+            {name, parseJson(self->jsContext_, json), static_cast<bool>(mainFrame), origin});
+        return TRUE;
+    }
+
+    static void onDownloadStarted(WebKitNetworkSession*, WebKitDownload* download, gpointer data) {
+        auto* self = static_cast<GtkWebView*>(data);
+        if (webkit_download_get_web_view(download) != self->view_ || !self->navigation_) return;
+        // WebKitGTK reports a link's download attribute and a response the view cannot show
+        // alike, as a started download; both take the same road here.
+        self->navigation_->navigationResponseDidBecomeDownload(GtkDownload::attach(download));
+    }
+
+    static gboolean onScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer data) {
+        auto* self = static_cast<GtkWebView*>(data);
+        if (!self->ui_) return FALSE;
+        const std::string message = webkit_script_dialog_get_message(dialog);
+        webkit_script_dialog_ref(dialog);
+        // WebKit keeps the page's script waiting until the dialog is closed.
+        auto close = [dialog] {
+            webkit_script_dialog_close(dialog);
+            webkit_script_dialog_unref(dialog);
+        };
+        switch (webkit_script_dialog_get_dialog_type(dialog)) {
+            case WEBKIT_SCRIPT_DIALOG_ALERT:
+                self->ui_->runJavaScriptAlert(message, close);
+                break;
+            case WEBKIT_SCRIPT_DIALOG_CONFIRM:
+            case WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM:
+                self->ui_->runJavaScriptConfirm(message, [dialog, close](bool confirmed) {
+                    webkit_script_dialog_confirm_set_confirmed(dialog, confirmed);
+                    close();
+                });
+                break;
+            case WEBKIT_SCRIPT_DIALOG_PROMPT: {
+                const char* defaultText = webkit_script_dialog_prompt_get_default_text(dialog);
+                std::optional<std::string> text;
+                if (defaultText) text = defaultText;
+                self->ui_->runJavaScriptTextInput(message, text, [dialog, close](std::optional<std::string> answer) {
+                    // Without a text set, the page's prompt() returns null.
+                    if (answer) webkit_script_dialog_prompt_set_text(dialog, answer->c_str());
+                    close();
+                });
+                break;
+            }
+        }
+        return TRUE;
+    }
+
+    static gboolean onRunFileChooser(WebKitWebView*, WebKitFileChooserRequest* request, gpointer data) {
+        auto* self = static_cast<GtkWebView*>(data);
+        if (!self->ui_) return FALSE;
+        g_object_ref(request);
+        // WebKitGTK does not tell whether the input accepts folders (webkitdirectory).
+        platform::OpenPanelParameters parameters{
+            static_cast<bool>(webkit_file_chooser_request_get_select_multiple(request)), false};
+        self->ui_->runOpenPanel(parameters, [request](std::optional<std::vector<std::string>> files) {
+            if (files) {
+                std::vector<const char*> paths;
+                for (const auto& file : *files) paths.push_back(file.c_str());
+                paths.push_back(nullptr);
+                webkit_file_chooser_request_select_files(request, paths.data());
+            } else {
+                webkit_file_chooser_request_cancel(request);
+            }
+            g_object_unref(request);
+        });
+        return TRUE;
+    }
+
     Context& context_;
     WebKitWebView* view_ = nullptr;
+    JSCContext* jsContext_ = nullptr;
+    platform::ScriptMessageHandler* handler_ = nullptr;
+    std::vector<std::string> handlerNames_;
     platform::NavigationDelegate* navigation_ = nullptr;
     platform::UIDelegate* ui_ = nullptr;
     bool committed_ = false;

@@ -75,6 +75,9 @@ int runApplication(int argc, char** argv,
     SystemClock clock;
     KeyFileDefaults defaults(KeyFileDefaults::defaultPath());
     std::unique_ptr<AppBundle> bundle = AppBundle::fromRunningExecutable();
+    // Without /proc the running copy cannot find its bundle; it still runs, with no bundle facts.
+    if (!bundle) bundle = std::make_unique<AppBundle>(std::string());
+    if (!bundle->bundlePath().empty()) context.extensionDirectory = bundle->bundlePath() + "/Contents/PlugIns";
     LocalFiles files;
     DetachedProcesses processes;
     SystemLog log;

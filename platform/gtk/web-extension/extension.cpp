@@ -1,0 +1,99 @@
+// The web process extension: it gives every frame of every page, in the page world, the
+// handler objects under window.webkit.messageHandlers. Their postMessage sends the body and
+// the facts of the frame that posted it — main frame or not, and its origin host — to the UI
+// process. The facts are read here from WebKit's own frame, never from the page, so a page
+// cannot claim to be another frame or another host.
+#include <webkit/webkit-web-process-extension.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/foundation/url.h"
+#include "platform/gtk/web-extension/bridge_message.h"
+
+namespace {
+
+std::vector<std::string> handlerNames;
+
+struct Poster {
+    std::string name;
+    WebKitWebPage* page;  // weak: WebKit keeps the page for as long as its frames exist
+    WebKitFrame* frame;   // strong
+};
+
+void freePoster(gpointer data) {
+    auto* poster = static_cast<Poster*>(data);
+    g_object_unref(poster->frame);
+    delete poster;
+}
+
+// The host of the frame's document. For the main frame it is its origin's host: a document
+// can change its URL only within its origin. A frame without a network URL (about:blank,
+// data:, srcdoc) reports no host, which no check accepts.
+std::string originHostOf(WebKitFrame* frame) {
+    const char* uri = webkit_frame_get_uri(frame);
+    if (!uri) return {};
+    const auto url = foundation::Url::parse(uri);
+    if (!url || (url->scheme() != "https" && url->scheme() != "http")) return {};
+    return url->hostOrEmpty();
+}
+
+void postMessage(JSCValue* body, gpointer data) {
+    const auto* poster = static_cast<Poster*>(data);
+    // A body JSON cannot express (undefined, a function, a cycle) arrives as null.
+    char* json = body ? jsc_value_to_json(body, 0) : nullptr;
+    JSCContext* context = jsc_context_get_current();
+    if (context && jsc_context_get_exception(context)) jsc_context_clear_exception(context);
+    GVariant* parameters = g_variant_new(gtk::bridge::kParametersType, poster->name.c_str(), json ? json : "null",
+                                         static_cast<gboolean>(webkit_frame_is_main_frame(poster->frame)),
+                                         originHostOf(poster->frame).c_str());
+    g_free(json);
+    webkit_web_page_send_message_to_view(poster->page, webkit_user_message_new(gtk::bridge::kMessageName, parameters),
+                                         nullptr, nullptr, nullptr);
+}
+
+// Returns the object under `name` of `parent`, creating it when the page has none there.
+JSCValue* objectMember(JSCContext* context, JSCValue* parent, const char* name) {
+    JSCValue* member = jsc_value_object_get_property(parent, name);
+    if (member && jsc_value_is_object(member)) return member;
+    if (member) g_object_unref(member);
+    JSCValue* created = jsc_value_new_object(context, nullptr, nullptr);
+    jsc_value_object_set_property(parent, name, created);
+    return created;
+}
+
+void onWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame, gpointer) {
+    JSCContext* context = webkit_frame_get_js_context_for_script_world(frame, world);
+    JSCValue* window = jsc_context_get_global_object(context);
+    JSCValue* webkit = objectMember(context, window, "webkit");
+    JSCValue* handlers = objectMember(context, webkit, "messageHandlers");
+    for (const auto& name : handlerNames) {
+        JSCValue* handler = jsc_value_new_object(context, nullptr, nullptr);
+        auto* poster = new Poster{name, page, WEBKIT_FRAME(g_object_ref(frame))};
+        JSCValue* function = jsc_value_new_function(context, "postMessage", G_CALLBACK(postMessage), poster, freePoster,
+                                                    G_TYPE_NONE, 1, JSC_TYPE_VALUE);
+        jsc_value_object_set_property(handler, "postMessage", function);
+        jsc_value_object_set_property(handlers, name.c_str(), handler);
+        g_object_unref(function);
+        g_object_unref(handler);
+    }
+    g_object_unref(handlers);
+    g_object_unref(webkit);
+    g_object_unref(window);
+    g_object_unref(context);
+}
+
+}  // namespace
+
+extern "C" G_MODULE_EXPORT void webkit_web_process_extension_initialize_with_user_data(WebKitWebProcessExtension*,
+                                                                                       const GVariant* userData) {
+    // The UI process passes the handler names, in registration order, as an array of strings.
+    if (userData && g_variant_is_of_type(const_cast<GVariant*>(userData), G_VARIANT_TYPE_STRING_ARRAY)) {
+        gsize count = 0;
+        const gchar** names = g_variant_get_strv(const_cast<GVariant*>(userData), &count);
+        for (gsize i = 0; i < count; ++i) handlerNames.emplace_back(names[i]);
+        g_free(names);
+    }
+    g_signal_connect(webkit_script_world_get_default(), "window-object-cleared", G_CALLBACK(onWindowObjectCleared),
+                     nullptr);
+}

@@ -1,0 +1,115 @@
+"""The desktop shell end to end: window, menus, background launch, reopen, closing, sign-in."""
+
+import os
+import time
+
+import velmora_e2e as e2e
+
+EXPECTED_MENU = [
+    "'label': <'Velmóra'>", "'label': <'Édition'>", "'label': <'Navigation'>",
+    "'label': <'À propos d’Velmóra — version ",
+    "'label': <'Rechercher les mises à jour…'>",
+    "'label': <'Quitter Velmóra'>",
+    "'label': <'Tester la notification Velmóra'>",
+    "'label': <'Arrêter Velmóra et les notifications'>",
+    "'label': <'Annuler'>", "'label': <'Couper'>", "'label': <'Copier'>", "'label': <'Coller'>",
+    "'label': <'Tout sélectionner'>",
+    "'label': <'Changer d’espace'>", "'label': <'Actualiser'>", "'label': <'Ouvrir dans Safari'>",
+]
+
+
+class Shell(e2e.EndToEndTest):
+    loopback = "127.0.0.11"
+
+    def sign_in_requests(self):
+        return self.requested(e2e.PUBLIC_HOST, "/connexion.html")
+
+    def wait_until_loaded(self, host):
+        """Waits for the page on `host` to report its load event."""
+        e2e.wait_for(lambda: self.service.control("beacons?host=%s&name=load" % host)["beacons"],
+                     what="the page of %s loaded" % host)
+
+    def test_normal_launch_shows_the_sign_in_page_and_the_menus(self):
+        self.service.control("requests/clear", {})
+        app = self.start_app()
+        windows = e2e.wait_for(app.windows, what="a visible window")
+        self.assertEqual(len(windows), 1)
+        self.assertEqual(app.window_size(windows[0]), (1200, 820))
+        e2e.wait_for(self.sign_in_requests, what="the sign-in page requested")
+        menu = app.menu_items()
+        positions = [menu.find(item) for item in EXPECTED_MENU]
+        self.assertNotIn(-1, positions, menu)
+        self.assertEqual(positions, sorted(positions), "menu items out of order: " + menu)
+        # The status item has no action, so it is shown insensitive.
+        self.assertRegex(menu, r"\{'label': <'(Notifications : connexion nécessaire|Connexion en cours[^']*)'>\}")
+        # Login start shows its state and is a stateful action.
+        self.assertIn("'action': <'app.toggleLoginStart'>", menu)
+        app.screenshot(os.path.join(self.environment.dir, "..", "shell-normal.png"))
+
+    def test_background_launch_stays_hidden_and_a_second_launch_reopens(self):
+        self.service.control("requests/clear", {})
+        app = self.start_app("--background")
+        e2e.wait_for(self.sign_in_requests, what="the start page requested while hidden")
+        time.sleep(1.0)
+        self.assertEqual(app.windows(), [])
+        # Launching Velmora again activates the running one: the window comes back.
+        second = e2e.App(self.environment, self.home, env=app.env)
+        self.assertEqual(second.process.wait(timeout=20), 0)
+        e2e.wait_for(app.windows, what="the window after a reopen")
+        self.assertTrue(app.alive())
+        time.sleep(1.0)
+        self.assertEqual(len(self.sign_in_requests()), 1, "the page must not be reloaded on reopen")
+
+    def test_a_login_launch_while_running_changes_nothing(self):
+        self.service.control("beacons/clear", {})
+        app = self.start_app()
+        e2e.wait_for(app.windows, what="a visible window")
+        self.wait_until_loaded(e2e.PUBLIC_HOST)
+        self.service.control("requests/clear", {})
+        second = e2e.App(self.environment, self.home, arguments=["--background"], env=app.env)
+        self.assertEqual(second.process.wait(timeout=20), 0)
+        time.sleep(1.0)
+        self.assertEqual(len(app.windows()), 1)
+        self.assertEqual(self.sign_in_requests(), [])
+
+    def test_closing_the_window_hides_it_and_the_process_lives_on(self):
+        self.service.control("beacons/clear", {})
+        app = self.start_app()
+        window = e2e.wait_for(app.windows, what="a visible window")[0]
+        self.wait_until_loaded(e2e.PUBLIC_HOST)
+        self.service.control("requests/clear", {})
+        e2e.close_window(app.env, window)
+        e2e.wait_for(lambda: app.windows() == [], what="the window hidden")
+        time.sleep(1.0)
+        self.assertTrue(app.alive())
+        self.assertTrue(app.on_bus())
+        second = e2e.App(self.environment, self.home, env=app.env)
+        self.assertEqual(second.process.wait(timeout=20), 0)
+        self.assertEqual(e2e.wait_for(app.windows, what="the same window again"), [window])
+        self.assertEqual(self.sign_in_requests(), [], "the same page, not reloaded")
+
+    def test_signing_in_is_remembered_across_a_restart(self):
+        self.service.control("beacons/clear", {})
+        app = self.start_app()
+        window = e2e.wait_for(app.windows, what="a visible window")[0]
+        self.wait_until_loaded(e2e.PUBLIC_HOST)
+        time.sleep(1.0)  # the field's autofocus after the load event
+        e2e.fill_form(app.env, window, ["admin@salon.velmora.fr", "demo", "salon.velmora.fr"])
+        e2e.wait_for(lambda: self.requested(e2e.INSTANCE_HOST, "/admin"), what="the console after signing in")
+        time.sleep(2.0)  # the cookie reaches its store
+        app.screenshot(os.path.join(self.environment.dir, "..", "shell-console.png"))
+        self.assertEqual(app.stop(), 0)
+
+        self.service.control("requests/clear", {})
+        again = self.start_app()
+        e2e.wait_for(again.windows, what="the window after the restart")
+        # The admitted instance is remembered: the start page is its console, and the
+        # session cookie kept the user signed in (no redirect to the sign-in page).
+        e2e.wait_for(lambda: self.requested(e2e.INSTANCE_HOST, "/admin"), what="the remembered console")
+        time.sleep(1.5)
+        self.assertEqual(self.sign_in_requests(), [])
+        self.assertTrue(self.requested(e2e.INSTANCE_HOST, "/api/session"))
+
+
+if __name__ == "__main__":
+    e2e.main()
