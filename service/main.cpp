@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "velmora-service: %s\n", failure->c_str());
         std::fprintf(stderr,
                      "usage : velmora-service [--port N] [--cert FICHIER --key FICHIER] [--public-host HÔTE] "
-                     "[--instance HÔTE]... [--listen 127.0.0.1] [--state-file FICHIER]\n");
+                     "[--instance HÔTE]... [--listen 127.0.0.1] [--state-file FICHIER] [--files DOSSIER]\n");
         return 2;
     }
     const auto& options = std::get<service::Options>(parsed);

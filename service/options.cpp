@@ -27,6 +27,7 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string>& 
     gchar** instances = nullptr;
     gchar* listen = nullptr;
     gchar* stateFile = nullptr;
+    gchar* updateFiles = nullptr;
     GOptionEntry entries[] = {
         {"port", 0, 0, G_OPTION_ARG_INT, &port, "Port d’écoute (0 : un port libre)", "N"},
         {"cert", 0, 0, G_OPTION_ARG_FILENAME, &cert, "Certificat du serveur (PEM)", "FICHIER"},
@@ -36,6 +37,8 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string>& 
         {"listen", 0, 0, G_OPTION_ARG_STRING, &listen, "Adresse de bouclage d’écoute", "ADRESSE"},
         {"state-file", 0, 0, G_OPTION_ARG_FILENAME, &stateFile, "Fichier d’état conservé entre deux lancements",
          "FICHIER"},
+        {"files", 0, 0, G_OPTION_ARG_FILENAME, &updateFiles, "Dossier servi sous /mises-a-jour/ du site public",
+         "DOSSIER"},
         {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr},
     };
 
@@ -72,6 +75,7 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string>& 
     g_strfreev(instances);
     if (std::string address = take(listen); !address.empty()) options.listenAddress = address;
     options.stateFile = take(stateFile);
+    options.updateFilesDir = take(updateFiles);
 
     if (!parsed) {
         std::string message = error ? error->message : "arguments illisibles";

@@ -13,7 +13,8 @@ struct Options {
     std::string publicHost = "velmora.fr";
     std::vector<std::string> instanceHosts{"salon.velmora.fr"};
     std::string listenAddress = "127.0.0.1";
-    std::string stateFile;  // empty: state lives in memory only
+    std::string stateFile;       // empty: state lives in memory only
+    std::string updateFilesDir;  // served under /mises-a-jour/ on the public host; empty: none
 };
 
 // Parses the arguments that follow the program name; returns the options or a French error text.

@@ -109,6 +109,12 @@ void Service::dispatch(Request& request) {
     requestLog_.push_back(logRecord(request));
     if (requestLog_.size() > kRequestLogLimit) requestLog_.pop_front();
 
+    if (const auto redirect = redirects_.find({request.host(), request.path()}); redirect != redirects_.end()) {
+        const std::string location = redirect->second;
+        redirects_.erase(redirect);
+        request.redirect(location);
+        return;
+    }
     if (request.host() == state_.publicHost()) {
         handlePublicSite(request);
     } else if (state_.isInstance(request.host())) {

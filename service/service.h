@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,6 +41,7 @@ private:
     // The public site (service_public.cpp).
     void handlePublicSite(Request& request);
     void handleLogin(Request& request);
+    bool handleUpdateFile(Request& request);  // service_updates.cpp
 
     // An instance host (service_console.cpp).
     void handleInstance(Request& request);
@@ -77,6 +79,7 @@ private:
     void controlReport(Request& request, JsonObject* body);
     void controlReports(Request& request, JsonObject* body);
     void controlReportsClear(Request& request, JsonObject* body);
+    void controlRedirect(Request& request, JsonObject* body);
 
     // Listening, outages and faults (service.cpp).
     std::optional<std::string> listen();
@@ -110,6 +113,8 @@ private:
     std::vector<SoupServerMessage*> hanging_;
 
     std::deque<json::Object> requestLog_;
+    // One-shot redirects set by tests: (host, path) → location.
+    std::map<std::pair<std::string, std::string>, std::string> redirects_;
     std::vector<json::Object> beacons_;
     std::vector<json::Object> reports_;
 };

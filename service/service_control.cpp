@@ -74,6 +74,7 @@ void Service::handleControl(Request& request) {
         {"POST", "/control/api-fault", &Service::controlApiFault},
         {"GET", "/control/requests", &Service::controlRequests},
         {"POST", "/control/requests/clear", &Service::controlRequestsClear},
+        {"POST", "/control/redirect", &Service::controlRedirect},
         {"GET", "/control/beacons", &Service::controlBeacons},
         {"POST", "/control/beacons/clear", &Service::controlBeaconsClear},
         {"POST", "/control/report", &Service::controlReport},
@@ -355,6 +356,20 @@ void Service::controlReports(Request& request, JsonObject*) {
 
 void Service::controlReportsClear(Request& request, JsonObject*) {
     reports_.clear();
+    request.respondJson(SOUP_STATUS_OK, okAnswer().get());
+}
+
+void Service::controlRedirect(Request& request, JsonObject* body) {
+    const auto host = json::stringMember(body, "host");
+    const auto path = json::stringMember(body, "path");
+    const auto location = json::stringMember(body, "location");
+    if (!host || !path || !location) {
+        request.respondError(SOUP_STATUS_BAD_REQUEST, "host, path et location sont requis.");
+        return;
+    }
+    // The next request for that path on that host is sent elsewhere: tests use it to take the
+    // application to a page as a link would.
+    redirects_[{*host, *path}] = *location;
     request.respondJson(SOUP_STATUS_OK, okAnswer().get());
 }
 

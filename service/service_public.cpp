@@ -8,6 +8,7 @@ namespace service {
 void Service::handlePublicSite(Request& request) {
     const std::string& path = request.path();
     if (handleSharedPath(request)) return;
+    if (handleUpdateFile(request)) return;
     if (path == "/") {
         request.redirect("/connexion.html");
     } else if (path == "/connexion.html") {

@@ -15,6 +15,7 @@ const std::map<std::string, const char*>& testPages() {
         {"/test/dialogs.html", "dialogs.html"}, {"/test/upload.html", "upload.html"},
         {"/test/links.html", "links.html"},     {"/test/note.html", "note.html"},
         {"/test/iframe.html", "iframe.html"},   {"/test/bridge-probe.html", "bridge-probe.html"},
+        {"/test/print.html", "print.html"},     {"/test/save.html", "save.html"},
     };
     return pages;
 }

@@ -1,7 +1,6 @@
 // The inbox poll: once a minute and after every console load, a script in the page reads the
 // signed-in user, the inbox and the notification preferences through the page's own `api`
 // function; its answer feeds clearing and the selection of new notices.
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -70,25 +69,15 @@ void Velmora::pollNativeNotifications() {
     if (!allowedInstanceHosts.contains(pageURL->hostOrEmpty())) return;
     noticeBusy = true;
 
-    // `weakly` guards work without arguments, so each answer is parked in a slot shared with
-    // the guarded work that reads it. The two answers may come in either order; the result
-    // handler uses whatever delivered list has arrived by then.
-    auto delivered = std::make_shared<std::vector<platform::NotificationRequest>>();
-    auto recordDelivered = weakly([this, delivered] {
+    // The two answers may come in either order; the result handler uses whatever delivered
+    // list has arrived by then.
+    platform_.notifications.delivered(weakly([this](const std::vector<platform::NotificationRequest>& answer) {
         currentDeliveredNoticeIds.clear();
-        for (const auto& request : *delivered) currentDeliveredNoticeIds.insert(request.identifier);
-    });
-    platform_.notifications.delivered([delivered, recordDelivered](std::vector<platform::NotificationRequest> answer) {
-        *delivered = std::move(answer);
-        recordDelivered();
-    });
-
-    auto result = std::make_shared<platform::ScriptResult>();
-    auto handleResult = weakly([this, pollURL = *pageURL, result] { handlePollResult(pollURL, *result); });
-    web->callAsyncJavaScript(kPollScript, [result, handleResult](platform::ScriptResult answer) {
-        *result = std::move(answer);
-        handleResult();
-    });
+        for (const auto& request : answer) currentDeliveredNoticeIds.insert(request.identifier);
+    }));
+    web->callAsyncJavaScript(kPollScript, weakly([this, pollURL = *pageURL](const platform::ScriptResult& answer) {
+                                 handlePollResult(pollURL, answer);
+                             }));
 }
 
 void Velmora::handlePollResult(const foundation::Url& pollURL, const platform::ScriptResult& result) {

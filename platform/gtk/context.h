@@ -10,6 +10,8 @@
 
 namespace gtk {
 
+class PrintSetup;
+
 struct Context {
     GtkApplication* application = nullptr;
     platform::ApplicationDelegate* delegate = nullptr;
@@ -21,6 +23,8 @@ struct Context {
     bool autostarted = false;
     // Where the web process extension lives (the bundle's Contents/PlugIns).
     std::string extensionDirectory;
+    // The print settings of the session, shared by printing the page and printing documents.
+    PrintSetup* printSetup = nullptr;
 };
 
 }  // namespace gtk

@@ -1,6 +1,9 @@
 #include "platform/gtk/gtk_application.h"
 
 #include <glib-unix.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include "platform/gtk/gtk_menu.h"
 
@@ -42,7 +45,18 @@ void onQuitAction(GSimpleAction*, GVariant*, gpointer data) {
     if (context->delegate) context->delegate->handleQuitEvent(false);
 }
 
+// Ends the process at once with status 0, once the session bus has carried what is queued on it
+// (an answer to the session manager, say). Used where the main loop cannot be left in time.
+[[noreturn]] void endProcessNow(GApplication* application) {
+    if (GDBusConnection* bus = g_application_get_dbus_connection(application))
+        g_dbus_connection_flush_sync(bus, nullptr, nullptr);
+    std::fflush(nullptr);
+    _exit(0);
+}
+
 }  // namespace
+
+GtkApplicationAdapter::GtkApplicationAdapter(Context& context) : context_(context), startupId_(sessionStartId()) {}
 
 void GtkApplicationAdapter::setDelegate(platform::ApplicationDelegate* delegate) { context_.delegate = delegate; }
 
@@ -61,6 +75,11 @@ void GtkApplicationAdapter::activateIgnoringOtherApps() {
 void GtkApplicationAdapter::terminate() {
     if (!context_.delegate || context_.delegate->applicationShouldTerminate() != platform::TerminateReply::Now) return;
     g_application_quit(G_APPLICATION(context_.application));
+    // A modal alert waits in a main loop of its own, and the application's loop only stops once
+    // that one returns: the process would live on until someone answered the alert, holding up a
+    // log out. Asked to end from inside such a loop, it ends on the spot; the user defaults are
+    // already on disk, since they are written at every change.
+    if (g_main_depth() > 1) endProcessNow(G_APPLICATION(context_.application));
 }
 
 bool GtkApplicationAdapter::currentLaunchIsLoginItem() { return context_.autostarted; }
@@ -77,6 +96,25 @@ void GtkApplicationAdapter::installQuitEventHandler() {
     g_unix_signal_add(SIGTERM, onQuitSignal, &term);
     g_unix_signal_add(SIGHUP, onQuitSignal, &hangup);
     g_unix_signal_add(SIGINT, onQuitSignal, &interrupt);
+
+    // The session manager's end of session and logind's shutdown are quits with a reason too.
+    // Both clients live as long as this adapter, which outlives the main loop, so the callbacks
+    // never reach a destroyed adapter.
+    GDBusConnection* sessionBus = g_application_get_dbus_connection(G_APPLICATION(context_.application));
+    sessionClient_ = std::make_unique<SessionManagerClient>(
+        sessionBus, g_application_get_application_id(G_APPLICATION(context_.application)), startupId_,
+        [this] { systemQuit(); });
+    // Connecting to the system bus is a local socket and the bus daemon's greeting; without a
+    // system bus (a container, say) it fails at once and nothing is watched.
+    g_autoptr(GDBusConnection) systemBus = g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, nullptr);
+    // A restart of the system bus must not end the application, as GLib's shared connection
+    // would by default.
+    if (systemBus) g_dbus_connection_set_exit_on_close(systemBus, FALSE);
+    shutdownInhibitor_ = std::make_unique<ShutdownInhibitor>(systemBus, [this] { systemQuit(); });
+}
+
+void GtkApplicationAdapter::systemQuit() const {
+    if (context_.delegate) context_.delegate->handleQuitEvent(true);
 }
 
 std::unique_ptr<platform::ActivityToken> GtkApplicationAdapter::beginBackgroundActivity(const std::string&) {

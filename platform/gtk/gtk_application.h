@@ -1,14 +1,19 @@
 // The application port on GtkApplication.
 #pragma once
 
+#include <string>
+
 #include "platform/application.h"
 #include "platform/gtk/context.h"
+#include "platform/gtk/session_manager_client.h"
+#include "platform/gtk/shutdown_inhibitor.h"
 
 namespace gtk {
 
 class GtkApplicationAdapter final : public platform::Application {
 public:
-    explicit GtkApplicationAdapter(Context& context) : context_(context) {}
+    // Reads the session manager's start id for this process, for registering with it later.
+    explicit GtkApplicationAdapter(Context& context);
 
     // Application overrides:
     void setDelegate(platform::ApplicationDelegate* delegate) override;
@@ -22,8 +27,14 @@ public:
     void setMainMenu(std::unique_ptr<platform::Menu> menu) override;
 
 private:
+    // A quit with a reason: the session ends or the machine shuts down.
+    void systemQuit() const;
+
     Context& context_;
     std::unique_ptr<platform::Menu> mainMenu_;
+    std::string startupId_;
+    std::unique_ptr<SessionManagerClient> sessionClient_;
+    std::unique_ptr<ShutdownInhibitor> shutdownInhibitor_;
 };
 
 }  // namespace gtk

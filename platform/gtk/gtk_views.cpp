@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "platform/gtk/js_convert.h"
+#include "platform/gtk/printing.h"
 #include "platform/gtk/web-extension/bridge_message.h"
-#include "platform/printing.h"
 
 namespace gtk {
 
@@ -94,12 +94,13 @@ private:
     platform::DownloadDelegate* delegate_ = nullptr;
 };
 
-class NoPrintOperation final : public platform::PrintOperation {
-public:
-    void setShowsPrintPanel(bool) override {}
-    void setShowsProgressPanel(bool) override {}
-    void runModal(platform::Window&, std::function<void(bool)> done) override { done(false); }
-};
+constexpr const char* kUnreachablePage =
+    "<!doctype html><html lang=\"fr\"><head><meta charset=\"utf-8\"><title>Velmóra</title>"
+    "<style>body{font:15px system-ui,sans-serif;color:#333;margin:0;display:flex;align-items:center;"
+    "justify-content:center;height:100vh;background:#faf8f5}main{max-width:28rem;text-align:center}"
+    "h1{font-size:1.3rem;color:#6e3a5a}</style></head><body><main><h1>Connexion impossible pour le moment</h1>"
+    "<p>Le service ne répond pas. Velmóra réessaiera automatiquement dans quelques secondes.</p></main>"
+    "</body></html>";
 
 class GtkWebView final : public platform::WebView {
 public:
@@ -177,7 +178,9 @@ public:
                                             nullptr, nullptr, nullptr);
     }
 
-    std::unique_ptr<platform::PrintOperation> printOperation() override { return std::make_unique<NoPrintOperation>(); }
+    std::unique_ptr<platform::PrintOperation> printOperation() override {
+        return makeWebPrintOperation(context_, view_);
+    }
 
     GtkWidget* widget() const { return GTK_WIDGET(view_); }
 
@@ -251,6 +254,14 @@ private:
 
     static void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
         auto* self = static_cast<GtkWebView*>(data);
+        // The page we show in place of one that could not be reached is not a load of the
+        // service: it neither ends the retry cycle nor counts as a finished navigation.
+        // The failed load finishes first, then the error page runs its own start to finish.
+        if (self->errorPageLoading_) {
+            if (event == WEBKIT_LOAD_STARTED) self->errorPageStarted_ = true;
+            if (event == WEBKIT_LOAD_FINISHED && self->errorPageStarted_) self->errorPageLoading_ = false;
+            return;
+        }
         if (event == WEBKIT_LOAD_STARTED) {
             self->committed_ = false;
             self->failed_ = false;
@@ -262,18 +273,23 @@ private:
         }
     }
 
-    static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError* error, gpointer data) {
+    static gboolean onLoadFailed(WebKitWebView* view, WebKitLoadEvent, gchar* uri, GError* error, gpointer data) {
         auto* self = static_cast<GtkWebView*>(data);
         self->failed_ = true;
         if (self->committed_ || !self->navigation_) return FALSE;
-        platform::NavigationError facts;
         // A load cancelled by a newer one is the platform's "cancelled" error.
         const bool cancelled =
             error && error->domain == WEBKIT_NETWORK_ERROR && error->code == WEBKIT_NETWORK_ERROR_CANCELLED;
+        platform::NavigationError facts;
         facts.code = cancelled ? platform::NavigationError::kCancelled : (error ? error->code : 0);
         facts.description = error ? error->message : "";
         self->navigation_->didFailProvisionalNavigation(facts);
-        return FALSE;
+        if (cancelled) return FALSE;
+        // In place of WebKit's English error page, a French one that says what happens next.
+        self->errorPageLoading_ = true;
+        self->errorPageStarted_ = false;
+        webkit_web_view_load_alternate_html(view, kUnreachablePage, uri, nullptr);
+        return TRUE;
     }
 
     static gboolean onUserMessage(WebKitWebView*, WebKitUserMessage* message, gpointer data) {
@@ -370,6 +386,8 @@ private:
     platform::UIDelegate* ui_ = nullptr;
     bool committed_ = false;
     bool failed_ = false;
+    bool errorPageLoading_ = false;
+    bool errorPageStarted_ = false;
 };
 
 class GtkWindowAdapter final : public platform::Window {

@@ -3,14 +3,20 @@
 #include <cstdlib>
 
 #include "platform/gtk/app_bundle.h"
+#include "platform/gtk/autostart.h"
 #include "platform/gtk/context.h"
 #include "platform/gtk/glib_timers.h"
 #include "platform/gtk/gtk_application.h"
 #include "platform/gtk/gtk_panels.h"
 #include "platform/gtk/gtk_views.h"
 #include "platform/gtk/keyfile_defaults.h"
+#include "platform/gtk/notification_center.h"
 #include "platform/gtk/null_services.h"
+#include "platform/gtk/printing.h"
+#include "platform/gtk/session_manager_client.h"
+#include "platform/gtk/single_instance.h"
 #include "platform/gtk/system_services.h"
+#include "platform/gtk/updater/gtk_updater.h"
 
 namespace gtk {
 
@@ -43,7 +49,11 @@ void onActivate(GApplication*, gpointer data) {
     context.delegate->applicationShouldHandleReopen(visible);
 }
 
-gint onHandleLocalOptions(GApplication* application, GVariantDict* options, gpointer) {
+gint onHandleLocalOptions(GApplication* application, GVariantDict* options, gpointer data) {
+    // Another instance holds the lock. Over the session bus GApplication hands this launch to it;
+    // where the bus cannot reach it, this launch has nothing to do.
+    auto* instanceLock = static_cast<InstanceLock*>(data);
+    if (!instanceLock->acquire() && !instanceRunsOnSessionBus(g_application_get_application_id(application))) return 0;
     // A login launch while the application already runs must not bring its window up: the
     // running instance stays as it is.
     if (g_variant_dict_contains(options, "background")) {
@@ -60,9 +70,8 @@ int runApplication(int argc, char** argv,
                    const std::function<std::unique_ptr<platform::ApplicationDelegate>(
                        platform::Platform&, const std::vector<std::string>& arguments)>& makeController) {
     Context context;
-    // The session manager sets this for programs it starts from the autostart folder.
-    const char* autostart = std::getenv("DESKTOP_AUTOSTART_ID");
-    context.autostarted = autostart && *autostart;
+    // The session manager gives a start id to the programs it starts from the autostart folder.
+    context.autostarted = !sessionStartId().empty();
 
     const std::vector<std::string> arguments(argv, argv + argc);
     GtkApplication* application = gtk_application_new(VELMORA_BUNDLE_ID, G_APPLICATION_DEFAULT_FLAGS);
@@ -82,12 +91,15 @@ int runApplication(int argc, char** argv,
     DetachedProcesses processes;
     SystemLog log;
     GioWorkspace workspace;
-    NullLoginItems loginItems;
-    NullNotificationCenter notifications;
-    NullUpdaterFactory updaters;
+    XdgLoginItems loginItems(bundle->bundlePath(), VELMORA_BUNDLE_ID, XdgLoginItems::userAutostartDirectory());
+    g_autoptr(GDBusConnection) sessionBus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    DBusNotificationCenter notifications(context, sessionBus, DBusNotificationCenter::settingsFor(*bundle));
+    GtkUpdaterFactory updaters(context, app, *bundle, processes);
     GtkViews views(context);
     GtkPanels panels(context);
-    NullPrinting printing;
+    PrintSetup printSetup;
+    context.printSetup = &printSetup;
+    PopplerPrinting printing(context);
     platform::Platform platform{app,       timers,     clock,         defaults, *bundle, files,  processes, log,
                                 workspace, loginItems, notifications, updaters, views,   panels, printing};
 
@@ -96,9 +108,10 @@ int runApplication(int argc, char** argv,
     app.setDelegate(controller.get());
 
     Launch launch{&context};
+    InstanceLock instanceLock(InstanceLock::defaultPath(VELMORA_BUNDLE_ID));
     g_signal_connect(application, "startup", G_CALLBACK(onStartup), &launch);
     g_signal_connect(application, "activate", G_CALLBACK(onActivate), &launch);
-    g_signal_connect(application, "handle-local-options", G_CALLBACK(onHandleLocalOptions), nullptr);
+    g_signal_connect(application, "handle-local-options", G_CALLBACK(onHandleLocalOptions), &instanceLock);
 
     const int status = g_application_run(G_APPLICATION(application), argc, argv);
 

@@ -63,7 +63,9 @@ std::optional<std::string> DetachedProcesses::launch(const std::string& executab
 
 SystemLog::SystemLog() {
     static std::once_flag opened;
-    std::call_once(opened, [] { openlog("Velmora", LOG_PID, LOG_USER); });
+    // The line also goes to standard error: where no log daemon runs (a bare session, a test
+    // machine), or when Velmóra is started from a terminal, it is still seen.
+    std::call_once(opened, [] { openlog("Velmora", LOG_PID | LOG_PERROR, LOG_USER); });
 }
 
 void SystemLog::write(const std::string& line) {

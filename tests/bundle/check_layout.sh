@@ -14,7 +14,8 @@ fail() {
 }
 
 agent=Contents/Library/LaunchAgents/fr.velmora.universal.background.plist
-for file in Contents/Info.plist "$agent" Contents/Resources/carillon-doux.wav; do
+for file in Contents/Info.plist "$agent" Contents/Resources/carillon-doux.wav \
+    Contents/Resources/fr.velmora.universal.desktop Contents/Resources/fr.velmora.universal.svg; do
     [ -f "$bundle/$file" ] || fail "missing $file"
 done
 for program in Velmora VelmoraBackground VelmoraRelaunch; do

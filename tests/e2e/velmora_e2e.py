@@ -45,6 +45,12 @@ BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Config
 """
 
 
+def _die_with_parent():
+    """Makes a child end when the test program ends, however it ends."""
+    import ctypes
+    ctypes.CDLL("libc.so.6", use_errno=True).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
+
+
 def in_sandbox():
     return os.environ.get("VELMORA_E2E_SANDBOX") == "1"
 
@@ -72,12 +78,15 @@ def wait_for(predicate, timeout=20.0, interval=0.1, what="condition"):
 class Environment:
     """The machine-wide pieces of one test run: trust, names, display and bus."""
 
-    def __init__(self, loopback):
+    def __init__(self, loopback, display=None):
         self.loopback = loopback
         self.dir = tempfile.mkdtemp(prefix="velmora-e2e-")
         self.processes = []
         self._trust_and_names()
-        self._display()
+        if display:
+            self.display = display  # a real screen, for the demo
+        else:
+            self._display()
         self._bus()
 
     def _trust_and_names(self):
@@ -102,7 +111,8 @@ class Environment:
     def _display(self):
         read, write = os.pipe()
         xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1400x1000x24", "-nolisten", "tcp"],
-                                pass_fds=[write], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                pass_fds=[write], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                preexec_fn=_die_with_parent)
         os.close(write)
         number = b""
         while not number.endswith(b"\n"):
@@ -123,7 +133,7 @@ class Environment:
         with open(config, "w") as out:
             out.write(BUS_CONFIG % socket_dir)
         bus = subprocess.Popen(["dbus-daemon", "--config-file", config, "--print-address", "--nofork"],
-                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, preexec_fn=_die_with_parent)
         self.bus_address = bus.stdout.readline().decode().strip()
         self.processes.append(bus)
 
@@ -166,7 +176,7 @@ class Service:
             [SERVICE, "--listen", environment.loopback, "--port", "443", "--cert", os.path.join(ca, "server.pem"),
              "--key", os.path.join(ca, "server.key"), "--public-host", PUBLIC_HOST, "--instance", INSTANCE_HOST,
              "--instance", "cabinet.velmora.fr"] + list(extra),
-            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, preexec_fn=_die_with_parent)
         line = self.process.stdout.readline().decode()
         if not line.startswith("ready"):
             raise RuntimeError("the service did not start: %r" % line)
@@ -198,7 +208,8 @@ class App:
         self.home = home
         self.env = env or environment.env(home)
         self.log = open(os.path.join(home, "velmora.log"), "ab")
-        self.process = subprocess.Popen([APP] + list(arguments), env=self.env, stdout=self.log, stderr=self.log)
+        self.process = subprocess.Popen([APP] + list(arguments), env=self.env, stdout=self.log, stderr=self.log,
+                                        preexec_fn=_die_with_parent)
 
     def gdbus(self, *arguments):
         return subprocess.run(["gdbus"] + list(arguments), env=self.env, capture_output=True, text=True, timeout=10)

@@ -256,7 +256,7 @@ TEST_F(ServiceOverHttps, ServesTestFilesAndPagesOnEveryHost) {
     EXPECT_EQ(headerValue(archive, "Content-Type"), "application/zip");
     EXPECT_TRUE(archive.body.starts_with("PK"));
     for (const char* path : {"/test/dialogs.html", "/test/upload.html", "/test/links.html", "/test/iframe.html",
-                             "/test/bridge-probe.html"}) {
+                             "/test/bridge-probe.html", "/test/print.html", "/test/save.html"}) {
         EXPECT_EQ(service.curl(site(path)).status, 200) << path;
         const CurlResult page = service.curl(salon(path));
         EXPECT_EQ(page.status, 200) << path;

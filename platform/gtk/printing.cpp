@@ -1,0 +1,348 @@
+#include "platform/gtk/printing.h"
+
+#include <poppler.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <utility>
+
+namespace gtk {
+
+namespace {
+
+// The file printer of GTK's print system, which is there without any print server.
+constexpr const char* kFilePrinter = "Print to File";
+
+// What every print run has: where it reports, and whether it still waits inside GTK or WebKit.
+// A run frees itself once it has finished and no call of the toolkit is under way on it.
+struct PrintRun {
+    Context& context;
+    std::function<void(bool)> done;
+    bool exporting = false;
+    bool dialogCounted = false;  // the print dialog counts as one of our open dialogs
+    bool insideToolkit = false;  // a run call has not returned yet
+    bool finished = false;
+};
+
+PrintSetup* setupOf(Context& context) { return context.printSetup; }
+
+GtkPrintSettings* startingSettings(Context& context) {
+    return setupOf(context) ? setupOf(context)->settings() : gtk_print_settings_new();
+}
+
+GtkPageSetup* startingPageSetup(Context& context) {
+    return setupOf(context) ? setupOf(context)->pageSetup() : gtk_page_setup_new();
+}
+
+std::optional<std::string> exportFileOf(Context& context) {
+    return setupOf(context) ? setupOf(context)->nextExportFile() : std::nullopt;
+}
+
+void countDialog(PrintRun& run) {
+    run.dialogCounted = true;
+    ++run.context.openDialogs;
+}
+
+void uncountDialog(PrintRun& run) {
+    if (!run.dialogCounted) return;
+    run.dialogCounted = false;
+    --run.context.openDialogs;
+}
+
+// ---- The page, through WebKit ----
+
+struct WebPrintRun : PrintRun {
+    WebKitPrintOperation* operation = nullptr;
+    bool failed = false;
+};
+
+void freeWebRun(WebPrintRun* run) {
+    g_signal_handlers_disconnect_by_data(run->operation, run);
+    g_object_unref(run->operation);
+    delete run;
+}
+
+void finishWebRun(WebPrintRun* run, bool success) {
+    if (run->finished) return;
+    run->finished = true;
+    uncountDialog(*run);
+    // The file written for a test is no choice of the user's, so it is not kept for the next print.
+    if (success && !run->exporting && setupOf(run->context))
+        setupOf(run->context)
+            ->keep(webkit_print_operation_get_print_settings(run->operation),
+                   webkit_print_operation_get_page_setup(run->operation));
+    auto done = std::move(run->done);
+    if (!run->insideToolkit) freeWebRun(run);
+    if (done) done(success);
+}
+
+void onWebPrintFailed(WebKitPrintOperation*, GError*, gpointer data) {
+    // WebKit reports the end with "finished" right after this.
+    static_cast<WebPrintRun*>(data)->failed = true;
+}
+
+void onWebPrintFinished(WebKitPrintOperation*, gpointer data) {
+    auto* run = static_cast<WebPrintRun*>(data);
+    finishWebRun(run, !run->failed);
+}
+
+struct WebPrintStart {
+    WebPrintRun* run;
+    bool showsPanel;
+};
+
+gboolean startWebPrint(gpointer data) {
+    std::unique_ptr<WebPrintStart> start(static_cast<WebPrintStart*>(data));
+    WebPrintRun* run = start->run;
+    Context& context = run->context;
+    GtkPrintSettings* settings = startingSettings(context);
+    GtkPageSetup* pageSetup = startingPageSetup(context);
+    const auto exportFile = exportFileOf(context);
+    if (exportFile) {
+        g_autofree char* uri = g_filename_to_uri(exportFile->c_str(), nullptr, nullptr);
+        gtk_print_settings_set_printer(settings, kFilePrinter);
+        gtk_print_settings_set(settings, GTK_PRINT_SETTINGS_OUTPUT_URI, uri);
+        gtk_print_settings_set(settings, GTK_PRINT_SETTINGS_OUTPUT_FILE_FORMAT, "pdf");
+        run->exporting = true;
+    }
+    webkit_print_operation_set_print_settings(run->operation, settings);
+    webkit_print_operation_set_page_setup(run->operation, pageSetup);
+    g_object_unref(settings);
+    g_object_unref(pageSetup);
+    g_signal_connect(run->operation, "failed", G_CALLBACK(onWebPrintFailed), run);
+    g_signal_connect(run->operation, "finished", G_CALLBACK(onWebPrintFinished), run);
+    if (run->exporting || !start->showsPanel) {
+        webkit_print_operation_print(run->operation);
+        return G_SOURCE_REMOVE;
+    }
+    // The dialog runs its own loop and returns when it closes; printing then goes on without it.
+    countDialog(*run);
+    run->insideToolkit = true;
+    const WebKitPrintOperationResponse response = webkit_print_operation_run_dialog(run->operation, context.mainWindow);
+    run->insideToolkit = false;
+    uncountDialog(*run);
+    if (run->finished) {
+        freeWebRun(run);
+        return G_SOURCE_REMOVE;
+    }
+    // A cancelled dialog ends the operation without "finished".
+    if (response == WEBKIT_PRINT_OPERATION_RESPONSE_CANCEL) finishWebRun(run, false);
+    return G_SOURCE_REMOVE;
+}
+
+class WebPrintOperation final : public platform::PrintOperation {
+public:
+    WebPrintOperation(Context& context, WebKitWebView* view)
+        : context_(context), operation_(webkit_print_operation_new(view)) {}
+    ~WebPrintOperation() override {
+        if (operation_) g_object_unref(operation_);
+    }
+    WebPrintOperation(const WebPrintOperation&) = delete;
+    WebPrintOperation& operator=(const WebPrintOperation&) = delete;
+
+    void setShowsPrintPanel(bool shows) override { showsPanel_ = shows; }
+    // WebKit shows no progress of its own while the page prints; there is nothing to switch.
+    void setShowsProgressPanel(bool) override {}
+
+    void runModal(platform::Window&, std::function<void(bool)> done) override {
+        auto* run = new WebPrintRun{{context_, std::move(done)}};
+        run->operation = std::exchange(operation_, nullptr);
+        // Started from the main loop, so that this returns at once, as the caller expects, and
+        // the dialog's own loop does not run inside the page's message.
+        g_idle_add(startWebPrint, new WebPrintStart{run, showsPanel_});
+    }
+
+private:
+    Context& context_;
+    WebKitPrintOperation* operation_;
+    bool showsPanel_ = true;
+};
+
+// ---- PDF documents, through poppler ----
+
+struct PdfPrintRun : PrintRun {
+    PopplerDocument* document = nullptr;
+    GtkPrintOperation* operation = nullptr;
+};
+
+void freePdfRun(PdfPrintRun* run) {
+    if (run->operation) {
+        g_signal_handlers_disconnect_by_data(run->operation, run);
+        g_object_unref(run->operation);
+    }
+    g_object_unref(run->document);
+    delete run;
+}
+
+void finishPdfRun(PdfPrintRun* run, bool success) {
+    if (run->finished) return;
+    run->finished = true;
+    uncountDialog(*run);
+    if (success && !run->exporting && setupOf(run->context))
+        setupOf(run->context)
+            ->keep(gtk_print_operation_get_print_settings(run->operation),
+                   gtk_print_operation_get_default_page_setup(run->operation));
+    auto done = std::move(run->done);
+    if (!run->insideToolkit) freePdfRun(run);
+    if (done) done(success);
+}
+
+// Draws one page of the document into the printable area: turned a quarter when its
+// orientation differs from the paper's, scaled to fit while keeping its proportions, centred.
+void onDrawPage(GtkPrintOperation*, GtkPrintContext* printContext, int pageNumber, gpointer data) {
+    auto* run = static_cast<PdfPrintRun*>(data);
+    PopplerPage* page = poppler_document_get_page(run->document, pageNumber);
+    if (!page) return;
+    double pageWidth = 0, pageHeight = 0;
+    poppler_page_get_size(page, &pageWidth, &pageHeight);
+    const double width = gtk_print_context_get_width(printContext);
+    const double height = gtk_print_context_get_height(printContext);
+    if (pageWidth <= 0 || pageHeight <= 0 || width <= 0 || height <= 0) {
+        g_object_unref(page);
+        return;
+    }
+    const bool turn = (pageWidth > pageHeight) != (width > height);
+    const double footprintWidth = turn ? pageHeight : pageWidth;
+    const double footprintHeight = turn ? pageWidth : pageHeight;
+    const double scale = std::min(width / footprintWidth, height / footprintHeight);
+
+    cairo_t* cairo = gtk_print_context_get_cairo_context(printContext);
+    cairo_save(cairo);
+    cairo_translate(cairo, width / 2, height / 2);
+    if (turn) cairo_rotate(cairo, G_PI / 2);
+    cairo_scale(cairo, scale, scale);
+    cairo_translate(cairo, -pageWidth / 2, -pageHeight / 2);
+    poppler_page_render_for_printing(page, cairo);
+    cairo_restore(cairo);
+    g_object_unref(page);
+}
+
+void onPdfPrintDone(GtkPrintOperation*, GtkPrintOperationResult result, gpointer data) {
+    finishPdfRun(static_cast<PdfPrintRun*>(data), result == GTK_PRINT_OPERATION_RESULT_APPLY);
+}
+
+struct PdfPrintStart {
+    PdfPrintRun* run;
+    bool showsPanel;
+    bool showsProgress;
+};
+
+gboolean startPdfPrint(gpointer data) {
+    std::unique_ptr<PdfPrintStart> start(static_cast<PdfPrintStart*>(data));
+    PdfPrintRun* run = start->run;
+    Context& context = run->context;
+    run->operation = gtk_print_operation_new();
+    GtkPrintSettings* settings = startingSettings(context);
+    GtkPageSetup* pageSetup = startingPageSetup(context);
+    gtk_print_operation_set_print_settings(run->operation, settings);
+    gtk_print_operation_set_default_page_setup(run->operation, pageSetup);
+    g_object_unref(settings);
+    g_object_unref(pageSetup);
+    gtk_print_operation_set_n_pages(run->operation, poppler_document_get_n_pages(run->document));
+    gtk_print_operation_set_unit(run->operation, GTK_UNIT_POINTS);
+    gtk_print_operation_set_show_progress(run->operation, start->showsProgress);
+    gtk_print_operation_set_allow_async(run->operation, TRUE);
+    g_signal_connect(run->operation, "draw-page", G_CALLBACK(onDrawPage), run);
+    g_signal_connect(run->operation, "done", G_CALLBACK(onPdfPrintDone), run);
+
+    GtkPrintOperationAction action =
+        start->showsPanel ? GTK_PRINT_OPERATION_ACTION_PRINT_DIALOG : GTK_PRINT_OPERATION_ACTION_PRINT;
+    if (const auto exportFile = exportFileOf(context)) {
+        gtk_print_operation_set_export_filename(run->operation, exportFile->c_str());
+        action = GTK_PRINT_OPERATION_ACTION_EXPORT;
+        run->exporting = true;
+    }
+    if (action == GTK_PRINT_OPERATION_ACTION_PRINT_DIALOG) countDialog(*run);
+    run->insideToolkit = true;
+    GError* error = nullptr;
+    const GtkPrintOperationResult result = gtk_print_operation_run(run->operation, action, context.mainWindow, &error);
+    run->insideToolkit = false;
+    g_clear_error(&error);
+    if (run->finished) {
+        freePdfRun(run);
+        return G_SOURCE_REMOVE;
+    }
+    // A run that ended at once, with an error for instance, may not have said so with "done".
+    if (result != GTK_PRINT_OPERATION_RESULT_IN_PROGRESS) finishPdfRun(run, result == GTK_PRINT_OPERATION_RESULT_APPLY);
+    return G_SOURCE_REMOVE;
+}
+
+class PdfPrintOperation final : public platform::PrintOperation {
+public:
+    PdfPrintOperation(Context& context, PopplerDocument* document) : context_(context), document_(document) {}
+    ~PdfPrintOperation() override {
+        if (document_) g_object_unref(document_);
+    }
+    PdfPrintOperation(const PdfPrintOperation&) = delete;
+    PdfPrintOperation& operator=(const PdfPrintOperation&) = delete;
+
+    void setShowsPrintPanel(bool shows) override { showsPanel_ = shows; }
+    void setShowsProgressPanel(bool shows) override { showsProgress_ = shows; }
+
+    void runModal(platform::Window&, std::function<void(bool)> done) override {
+        auto* run = new PdfPrintRun{{context_, std::move(done)}};
+        run->document = std::exchange(document_, nullptr);
+        // Started from the main loop, so that this returns at once and "done" always comes later.
+        g_idle_add(startPdfPrint, new PdfPrintStart{run, showsPanel_, showsProgress_});
+    }
+
+private:
+    Context& context_;
+    PopplerDocument* document_;
+    bool showsPanel_ = true;
+    bool showsProgress_ = false;
+};
+
+}  // namespace
+
+PrintSetup::PrintSetup() : settings_(gtk_print_settings_new()), pageSetup_(gtk_page_setup_new()) {
+    const char* directory = std::getenv("VELMORA_PRINT_TO_FILE");
+    if (directory && *directory) exportDirectory_ = directory;
+}
+
+PrintSetup::~PrintSetup() {
+    g_object_unref(settings_);
+    g_object_unref(pageSetup_);
+}
+
+GtkPrintSettings* PrintSetup::settings() const { return gtk_print_settings_copy(settings_); }
+
+GtkPageSetup* PrintSetup::pageSetup() const { return gtk_page_setup_copy(pageSetup_); }
+
+void PrintSetup::keep(GtkPrintSettings* settings, GtkPageSetup* pageSetup) {
+    if (settings) {
+        g_object_unref(settings_);
+        settings_ = gtk_print_settings_copy(settings);
+    }
+    if (pageSetup) {
+        g_object_unref(pageSetup_);
+        pageSetup_ = gtk_page_setup_copy(pageSetup);
+    }
+}
+
+std::optional<std::string> PrintSetup::nextExportFile() {
+    if (!exportDirectory_) return std::nullopt;
+    const std::string name = "impression-" + std::to_string(++exports_) + ".pdf";
+    g_autofree char* path = g_build_filename(exportDirectory_->c_str(), name.c_str(), nullptr);
+    return std::string(path);
+}
+
+std::unique_ptr<platform::PrintOperation> makeWebPrintOperation(Context& context, WebKitWebView* view) {
+    return std::make_unique<WebPrintOperation>(context, view);
+}
+
+std::unique_ptr<platform::PrintOperation> PopplerPrinting::pdfPrintOperation(const std::vector<std::uint8_t>& bytes) {
+    GBytes* data = g_bytes_new(bytes.data(), bytes.size());
+    GError* error = nullptr;
+    PopplerDocument* document = poppler_document_new_from_bytes(data, nullptr, &error);
+    g_bytes_unref(data);
+    g_clear_error(&error);
+    if (!document) return nullptr;
+    if (poppler_document_get_n_pages(document) < 1) {
+        g_object_unref(document);
+        return nullptr;
+    }
+    return std::make_unique<PdfPrintOperation>(context_, document);
+}
+
+}  // namespace gtk

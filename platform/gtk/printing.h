@@ -1,0 +1,58 @@
+// Printing on GTK: the page through WebKit's print operation, PDF documents through poppler
+// and a GtkPrintOperation. Both show the print dialog modal on the main window.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/gtk/context.h"
+#include "platform/printing.h"
+
+namespace gtk {
+
+// The print settings and page setup of the session, shared by both kinds of printing: a print
+// that went through leaves the user's choices (printer, paper, copies) for the next one.
+class PrintSetup {
+public:
+    // Starts with GTK's defaults. The test hook is read here, once: with VELMORA_PRINT_TO_FILE
+    // set to a folder, every print writes a PDF file there instead of showing the print dialog,
+    // because tests cannot rely on a print system being installed.
+    PrintSetup();
+    ~PrintSetup();
+    PrintSetup(const PrintSetup&) = delete;
+    PrintSetup& operator=(const PrintSetup&) = delete;
+
+    // A copy of the settings the next print starts from; the caller owns it.
+    GtkPrintSettings* settings() const;
+    // A copy of the page setup the next print starts from; the caller owns it.
+    GtkPageSetup* pageSetup() const;
+    // Keeps copies of what a print that went through used; null arguments keep the current ones.
+    void keep(GtkPrintSettings* settings, GtkPageSetup* pageSetup);
+    // Under the test hook, the file the next print writes (impression-1.pdf, impression-2.pdf, ...);
+    // nullopt when prints go through the dialog.
+    std::optional<std::string> nextExportFile();
+
+private:
+    GtkPrintSettings* settings_;
+    GtkPageSetup* pageSetup_;
+    std::optional<std::string> exportDirectory_;
+    int exports_ = 0;
+};
+
+// An operation printing what `view` shows with WebKit's print dialog.
+std::unique_ptr<platform::PrintOperation> makeWebPrintOperation(Context& context, WebKitWebView* view);
+
+// PDF documents opened with poppler, each page scaled to fit the paper and turned to its orientation.
+class PopplerPrinting final : public platform::Printing {
+public:
+    explicit PopplerPrinting(Context& context) : context_(context) {}
+
+    // Printing overrides:
+    std::unique_ptr<platform::PrintOperation> pdfPrintOperation(const std::vector<std::uint8_t>& bytes) override;
+
+private:
+    Context& context_;
+};
+
+}  // namespace gtk

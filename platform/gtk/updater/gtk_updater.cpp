@@ -1,0 +1,261 @@
+#include "platform/gtk/updater/gtk_updater.h"
+
+#include <span>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "platform/foundation/property_list.h"
+#include "platform/foundation/text.h"
+#include "platform/gtk/updater/bundle_swap.h"
+#include "platform/gtk/updater/update_dialogs.h"
+#include "platform/gtk/updater/update_fetch.h"
+#include "platform/gtk/updater/update_texts.h"
+
+namespace gtk {
+
+namespace {
+
+// Seconds without progress after which a connection or a transfer is given up.
+constexpr guint kNetworkTimeoutSeconds = 30;
+// A feed is a few hundred bytes; anything much larger is not one.
+constexpr gsize kLargestFeed = 64 * 1024;
+
+constexpr int kInstallButton = 1;
+
+// What the worker thread needs: copies, so that the updater may go while it runs.
+struct StageJob {
+    GBytes* archive;
+    UpdateFeed feed;
+    UpdatePublicKey publicKey;
+    RunningCopy running;
+
+    ~StageJob() { g_bytes_unref(archive); }
+};
+using StageResult = std::variant<StagedUpdate, std::string>;
+
+void stageInThread(GTask* task, gpointer, gpointer data, GCancellable*) {
+    const auto* job = static_cast<StageJob*>(data);
+    gsize size = 0;
+    const auto* bytes = static_cast<const std::uint8_t*>(g_bytes_get_data(job->archive, &size));
+    auto* result = new StageResult(stageUpdate({bytes, size}, job->feed, job->publicKey, job->running));
+    g_task_return_pointer(task, result, [](gpointer staged) { delete static_cast<StageResult*>(staged); });
+}
+
+std::string fetchFailure(const FetchResult& fetched, const char* unreachable, const char* tooLarge) {
+    switch (fetched.outcome) {
+        case FetchResult::Outcome::HttpError:
+            return update_texts::kHttpStatusPrefix + std::to_string(fetched.status) + ".";
+        case FetchResult::Outcome::TooLarge:
+            return tooLarge;
+        default:
+            return unreachable;
+    }
+}
+
+foundation::PropertyListDictionary readInfo(const std::string& bundlePath) {
+    g_autofree char* contents = nullptr;
+    gsize length = 0;
+    const std::string path = bundlePath + "/Contents/Info.plist";
+    if (bundlePath.empty() || !g_file_get_contents(path.c_str(), &contents, &length, nullptr)) return {};
+    return foundation::readPropertyList({reinterpret_cast<const std::uint8_t*>(contents), length})
+        .value_or(foundation::PropertyListDictionary{});
+}
+
+}  // namespace
+
+GtkUpdater::GtkUpdater(Context& context, platform::Application& application, platform::Processes& processes,
+                       platform::UpdaterDelegate& delegate, UpdaterSettings settings, RunningCopy running,
+                       std::string runningVersion)
+    : context_(context),
+      application_(application),
+      processes_(processes),
+      delegate_(delegate),
+      settings_(std::move(settings)),
+      running_(std::move(running)),
+      runningVersion_(std::move(runningVersion)),
+      session_(soup_session_new_with_options("timeout", kNetworkTimeoutSeconds, "idle-timeout", kNetworkTimeoutSeconds,
+                                             nullptr)),
+      cancellable_(g_cancellable_new()) {
+    // A trailing space makes libsoup append its own name and version.
+    const std::string agent = "Velmora/" + runningVersion_ + " ";
+    soup_session_set_user_agent(session_, agent.c_str());
+}
+
+GtkUpdater::~GtkUpdater() {
+    g_cancellable_cancel(cancellable_);
+    if (offerDialog_) {
+        g_object_remove_weak_pointer(G_OBJECT(offerDialog_), reinterpret_cast<gpointer*>(&offerDialog_));
+        closeUpdateDialogSilently(offerDialog_);
+    }
+    soup_session_abort(session_);
+    g_object_unref(session_);
+    g_object_unref(cancellable_);
+}
+
+bool GtkUpdater::automaticallyChecksForUpdates() const { return settings_.automaticChecks; }
+
+void GtkUpdater::checkForUpdatesInBackground() { startCheck(false); }
+
+void GtkUpdater::checkForUpdates() { startCheck(true); }
+
+void GtkUpdater::startCheck(bool userAsked) {
+    switch (stage_) {
+        case Stage::Checking:
+            // The check under way now answers the user too.
+            userAsked_ = userAsked_ || userAsked;
+            return;
+        case Stage::Offering:
+            if (offerDialog_) gtk_window_present(offerDialog_);
+            return;
+        case Stage::Installing:
+            // The installation ends in a relaunch or in a message of its own.
+            return;
+        case Stage::Idle:
+            break;
+    }
+    userAsked_ = userAsked;
+    if (!settings_.feedUrl) return checkFailed(update_texts::kNoFeed);
+    // Without a key nothing found could ever be installed, so nothing is offered.
+    if (!settings_.publicKey) return checkFailed(update_texts::kNoKey);
+    stage_ = Stage::Checking;
+    // The callback is never called once the cancellable is cancelled, which the destructor
+    // does first, so `this` is alive whenever it runs.
+    fetchBounded(session_, *settings_.feedUrl, kLargestFeed, cancellable_, [this](FetchResult fetched) {
+        if (fetched.outcome != FetchResult::Outcome::Received)
+            return checkFailed(fetchFailure(fetched, update_texts::kUnreachable, update_texts::kFeedTooLarge));
+        gsize size = 0;
+        const auto* data = static_cast<const char*>(g_bytes_get_data(fetched.body.get(), &size));
+        judgeFeed(std::string(data ? data : "", size));
+    });
+}
+
+void GtkUpdater::judgeFeed(const std::string& document) {
+    auto parsed = parseUpdateFeed(document);
+    if (auto* reason = std::get_if<std::string>(&parsed)) return checkFailed(*reason);
+    auto& feed = std::get<UpdateFeed>(parsed);
+    if (foundation::numericCompare(feed.build, running_.build) <= 0) {
+        stage_ = Stage::Idle;
+        if (userAsked_) tell(update_texts::kUpToDate, update_texts::kUpToDatePrefix + runningVersion_ + ".");
+        return;
+    }
+    offer(std::move(feed));
+}
+
+void GtkUpdater::offer(UpdateFeed feed) {
+    stage_ = Stage::Offering;
+    std::string detail =
+        update_texts::kOfferVersionPrefix + feed.version + update_texts::kOfferRunningPrefix + runningVersion_ + ".";
+    if (!feed.notes.empty()) detail += "\n\n" + feed.notes;
+    offered_ = std::move(feed);
+    // The install button comes last, where the primary action of a dialog sits, and is the
+    // default: Return installs.
+    offerDialog_ = openUpdateDialog(context_, {update_texts::kOfferTitle, update_texts::kOfferMessage, detail},
+                                    {update_texts::kLater, update_texts::kInstallAndRelaunch}, kInstallButton,
+                                    [this](int button) { offerAnswered(button == kInstallButton); });
+    // GTK may destroy the dialog by itself, for instance while the application shuts down; the
+    // weak pointer then forgets it rather than leave the destructor a dangling one to close.
+    g_object_add_weak_pointer(G_OBJECT(offerDialog_), reinterpret_cast<gpointer*>(&offerDialog_));
+}
+
+void GtkUpdater::offerAnswered(bool installNow) {
+    if (offerDialog_) g_object_remove_weak_pointer(G_OBJECT(offerDialog_), reinterpret_cast<gpointer*>(&offerDialog_));
+    offerDialog_ = nullptr;
+    if (installNow) return install();
+    stage_ = Stage::Idle;
+    offered_.reset();
+}
+
+void GtkUpdater::install() {
+    stage_ = Stage::Installing;
+    fetchBounded(session_, offered_->archiveUrl, offered_->size, cancellable_, [this](FetchResult fetched) {
+        // More bytes than announced is a size mismatch, whatever the rest would have been.
+        if (fetched.outcome != FetchResult::Outcome::Received)
+            return installFailed(fetchFailure(fetched, update_texts::kArchiveUnreachable, update_texts::kSizeMismatch));
+        stage(fetched.body.get());
+    });
+}
+
+void GtkUpdater::stage(GBytes* archive) {
+    // Hashing, verifying and unpacking a few megabytes would stall the window; a worker thread
+    // does it with copies of what it needs and touches nothing but files of its own.
+    auto* job = new StageJob{g_bytes_ref(archive), *offered_, *settings_.publicKey, running_};
+    GTask* task = g_task_new(nullptr, cancellable_, onStaged, this);
+    g_task_set_task_data(task, job, [](gpointer data) { delete static_cast<StageJob*>(data); });
+    g_task_run_in_thread(task, stageInThread);
+    g_object_unref(task);
+}
+
+void GtkUpdater::onStaged(GObject*, GAsyncResult* result, gpointer self) {
+    g_autoptr(GError) error = nullptr;
+    // A cancelled task reports the cancellation even when the thread had finished, so an
+    // updater that is gone is never touched; its staging folder is removed at the next start.
+    auto* staged = static_cast<StageResult*>(g_task_propagate_pointer(G_TASK(result), &error));
+    if (!staged) return;
+    std::unique_ptr<StageResult> owned(staged);
+    auto* updater = static_cast<GtkUpdater*>(self);
+    if (auto* reason = std::get_if<std::string>(staged)) return updater->installFailed(*reason);
+    updater->swapAndRelaunch(std::get<StagedUpdate>(*staged));
+}
+
+void GtkUpdater::swapAndRelaunch(const StagedUpdate& staged) {
+    delegate_.updaterWillInstallUpdate();
+    const std::string aside = asidePathFor(running_.bundlePath, running_.processId);
+    BundleSwap swap(running_.bundlePath, staged.bundlePath, aside);
+    if (auto failure = swap.perform()) {
+        removeTree(staged.folder);
+        return installFailed(*failure);
+    }
+
+    delegate_.updaterWillRelaunchApplication();
+    // The new build's own helper, from its place: it waits for this process to end and then
+    // opens whatever bundle is at the path, now the new one.
+    const std::string helper = running_.bundlePath + "/Contents/MacOS/VelmoraRelaunch";
+    if (auto error = processes_.launch(helper, {std::to_string(running_.processId), running_.bundlePath})) {
+        // Nothing would start the new build once this process ends, so the old one goes back
+        // in its place and keeps running.
+        const auto reverted = swap.revert();
+        removeTree(staged.folder);
+        return installFailed(reverted ? *reverted
+                                      : update_texts::kRelaunchFailedPrefix + *error + update_texts::kDetailSuffix);
+    }
+    // This process still runs from the old copy; Linux keeps its open and mapped files alive
+    // after they are unlinked. Whatever cannot be removed now goes at the next start.
+    removeTree(staged.folder);
+    removeTree(aside);
+    application_.terminate();
+}
+
+void GtkUpdater::checkFailed(const std::string& reason) {
+    stage_ = Stage::Idle;
+    // A check the user did not ask for stays silent unless it finds something.
+    if (userAsked_) tell(update_texts::kCheckFailedPrefix + reason, "");
+}
+
+void GtkUpdater::installFailed(const std::string& reason) {
+    stage_ = Stage::Idle;
+    offered_.reset();
+    tell(update_texts::kInstallFailedPrefix + reason, "");
+}
+
+void GtkUpdater::tell(const std::string& message, const std::string& detail) {
+    openUpdateDialog(context_, {update_texts::kOutcomeTitle, message, detail}, {update_texts::kOk}, 0, {});
+}
+
+GtkUpdaterFactory::GtkUpdaterFactory(Context& context, platform::Application& application,
+                                     const platform::Bundle& bundle, platform::Processes& processes)
+    : context_(context), application_(application), bundle_(bundle), processes_(processes) {}
+
+std::unique_ptr<platform::Updater> GtkUpdaterFactory::makeUpdater(platform::UpdaterDelegate& delegate) {
+    const std::string bundlePath = bundle_.bundlePath();
+    UpdaterSettings settings = updaterSettingsFrom(readInfo(bundlePath));
+    RunningCopy running{bundlePath, bundle_.infoString("CFBundleVersion").value_or(""), settings.bundleIdentifier,
+                        processes_.processIdentifier()};
+    // What an earlier installation could not remove while its process still ran.
+    if (!bundlePath.empty()) removeLeftovers(bundlePath, running.processId);
+    return std::make_unique<GtkUpdater>(context_, application_, processes_, delegate, std::move(settings),
+                                        std::move(running),
+                                        bundle_.infoString("CFBundleShortVersionString").value_or(""));
+}
+
+}  // namespace gtk

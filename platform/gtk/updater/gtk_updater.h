@@ -1,0 +1,89 @@
+// The updater on Linux: a signed JSON feed fetched over HTTPS, a dialog that offers a newer
+// build, and an installation that swaps the unpacked bundle in with renames and hands over to
+// the new build's relaunch helper.
+#pragma once
+
+#include <libsoup/soup.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/application.h"
+#include "platform/bundle.h"
+#include "platform/gtk/context.h"
+#include "platform/gtk/updater/update_feed.h"
+#include "platform/gtk/updater/update_install.h"
+#include "platform/gtk/updater/update_settings.h"
+#include "platform/system.h"
+#include "platform/updater.h"
+
+namespace gtk {
+
+class GtkUpdater final : public platform::Updater {
+public:
+    // Everything passed in outlives the updater; `settings` and `running` describe the bundle.
+    GtkUpdater(Context& context, platform::Application& application, platform::Processes& processes,
+               platform::UpdaterDelegate& delegate, UpdaterSettings settings, RunningCopy running,
+               std::string runningVersion);
+    ~GtkUpdater() override;
+    GtkUpdater(const GtkUpdater&) = delete;
+    GtkUpdater& operator=(const GtkUpdater&) = delete;
+
+    // Updater overrides:
+    bool automaticallyChecksForUpdates() const override;
+    void checkForUpdatesInBackground() override;
+    void checkForUpdates() override;
+
+private:
+    enum class Stage { Idle, Checking, Offering, Installing };
+
+    void startCheck(bool userAsked);
+    static void onFeedArrived(GObject* source, GAsyncResult* result, gpointer self);
+    void judgeFeed(const std::string& document);
+    void offer(UpdateFeed feed);
+    void offerAnswered(bool installNow);
+    void install();
+    static void onArchiveArrived(GObject* source, GAsyncResult* result, gpointer self);
+    void stage(GBytes* archive);
+    static void onStaged(GObject* source, GAsyncResult* result, gpointer self);
+    void swapAndRelaunch(const StagedUpdate& staged);
+    void checkFailed(const std::string& reason);
+    void installFailed(const std::string& reason);
+    void tell(const std::string& message, const std::string& detail);
+
+    Context& context_;
+    platform::Application& application_;
+    platform::Processes& processes_;
+    platform::UpdaterDelegate& delegate_;
+    const UpdaterSettings settings_;
+    const RunningCopy running_;
+    const std::string runningVersion_;
+
+    SoupSession* session_;
+    // Cancelled when the updater goes, so that no late answer reaches a destroyed object.
+    GCancellable* cancellable_;
+    Stage stage_ = Stage::Idle;
+    bool userAsked_ = false;
+    std::optional<UpdateFeed> offered_;
+    GtkWindow* offerDialog_ = nullptr;
+};
+
+class GtkUpdaterFactory final : public platform::UpdaterFactory {
+public:
+    // Reads the update keys from the bundle's Info.plist on disk; the running build and version
+    // come from `bundle`, as the controller sees them. Termination goes through `application`.
+    GtkUpdaterFactory(Context& context, platform::Application& application, const platform::Bundle& bundle,
+                      platform::Processes& processes);
+
+    // UpdaterFactory overrides:
+    std::unique_ptr<platform::Updater> makeUpdater(platform::UpdaterDelegate& delegate) override;
+
+private:
+    Context& context_;
+    platform::Application& application_;
+    const platform::Bundle& bundle_;
+    platform::Processes& processes_;
+};
+
+}  // namespace gtk

@@ -1,0 +1,136 @@
+#include "platform/gtk/updater/update_install.h"
+
+#include <glib.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <filesystem>
+#include <string_view>
+#include <system_error>
+
+#include "platform/foundation/property_list.h"
+#include "platform/foundation/text.h"
+#include "platform/gtk/updater/archive_check.h"
+#include "platform/gtk/updater/archive_unpack.h"
+#include "platform/gtk/updater/update_texts.h"
+
+namespace gtk {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string nameOf(const std::string& path) { return fs::path(path).filename().string(); }
+std::string parentOf(const std::string& path) { return fs::path(path).parent_path().string(); }
+
+std::string stagingPrefix(const std::string& bundlePath) { return "." + nameOf(bundlePath) + ".update-"; }
+std::string asidePrefix(const std::string& bundlePath) { return nameOf(bundlePath) + ".old-"; }
+
+bool isExecutableFile(const std::string& path) {
+    return g_file_test(path.c_str(), G_FILE_TEST_IS_REGULAR) && g_file_test(path.c_str(), G_FILE_TEST_IS_EXECUTABLE);
+}
+
+std::optional<foundation::PropertyListDictionary> readInfo(const std::string& bundle) {
+    g_autofree char* contents = nullptr;
+    gsize length = 0;
+    const std::string path = bundle + "/Contents/Info.plist";
+    if (!g_file_get_contents(path.c_str(), &contents, &length, nullptr)) return std::nullopt;
+    return foundation::readPropertyList({reinterpret_cast<const std::uint8_t*>(contents), length});
+}
+
+std::optional<std::string> stringOf(const foundation::PropertyListDictionary& info, const char* key) {
+    const auto found = info.strings.find(key);
+    if (found == info.strings.end()) return std::nullopt;
+    return found->second;
+}
+
+// Whether the process that made a leftover is gone, so that its folder is no longer in use.
+bool processEnded(int processId) { return kill(processId, 0) != 0 && errno == ESRCH; }
+
+// The process identifier at the end of `name` after `prefix`, or 0 when `name` is not such a name.
+int leftoverProcess(const std::string& name, const std::string& prefix) {
+    if (!name.starts_with(prefix) || name.size() == prefix.size() || name.size() - prefix.size() > 10) return 0;
+    long long value = 0;
+    for (const char c : std::string_view(name).substr(prefix.size())) {
+        if (c < '0' || c > '9') return 0;
+        value = value * 10 + (c - '0');
+    }
+    return value > 1 && value <= INT32_MAX ? static_cast<int>(value) : 0;
+}
+
+}  // namespace
+
+std::string stagingFolderFor(const std::string& bundlePath, int processId) {
+    return (fs::path(parentOf(bundlePath)) / (stagingPrefix(bundlePath) + std::to_string(processId))).string();
+}
+
+std::string asidePathFor(const std::string& bundlePath, int processId) {
+    return (fs::path(parentOf(bundlePath)) / (asidePrefix(bundlePath) + std::to_string(processId))).string();
+}
+
+std::optional<std::string> judgeUnpackedBundle(const std::string& path, const RunningCopy& running) {
+    // A symbolic link in the bundle's place would survive the swap and point into the staging
+    // folder, which is removed afterwards.
+    struct stat status {};
+    if (lstat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
+        return std::string(update_texts::kNoBundleInArchive);
+    const auto info = readInfo(path);
+    if (!info) return std::string(update_texts::kNoBundleInArchive);
+    const auto build = stringOf(*info, "CFBundleVersion");
+    const auto executable = stringOf(*info, "CFBundleExecutable");
+    if (!build || !executable || executable->empty() || executable->find('/') != std::string::npos)
+        return std::string(update_texts::kNoBundleInArchive);
+    if (stringOf(*info, "CFBundleIdentifier") != running.bundleIdentifier)
+        return std::string(update_texts::kOtherApplication);
+    // The build inside the archive decides, not the feed's claim: a correctly signed older
+    // archive offered under a higher number must not take the place of a newer build.
+    if (foundation::numericCompare(*build, running.build) <= 0) return std::string(update_texts::kNotNewer);
+    // Without these two the new build could neither be relaunched nor run.
+    if (!isExecutableFile(path + "/Contents/MacOS/" + *executable) ||
+        !isExecutableFile(path + "/Contents/MacOS/VelmoraRelaunch"))
+        return std::string(update_texts::kNoBundleInArchive);
+    return std::nullopt;
+}
+
+std::variant<StagedUpdate, std::string> stageUpdate(std::span<const std::uint8_t> archive, const UpdateFeed& feed,
+                                                    const UpdatePublicKey& publicKey, const RunningCopy& running) {
+    if (auto refused = checkArchive(archive, feed, publicKey)) return *refused;
+
+    StagedUpdate staged{stagingFolderFor(running.bundlePath, running.processId), {}};
+    staged.bundlePath = staged.folder + "/" + kArchivedBundleName;
+    // A folder of ours from an attempt that failed half-way would mix old files into the new.
+    removeTree(staged.folder);
+    if (mkdir(staged.folder.c_str(), 0700) != 0) return std::string(update_texts::kNoStagingFolder);
+
+    std::optional<std::string> failure = unpackArchive(archive, staged.folder);
+    if (!failure) failure = judgeUnpackedBundle(staged.bundlePath, running);
+    if (failure) {
+        removeTree(staged.folder);
+        return *failure;
+    }
+    return staged;
+}
+
+void removeTree(const std::string& path) {
+    std::error_code ignored;
+    // remove_all removes symbolic links themselves and never what they point at.
+    fs::remove_all(path, ignored);
+}
+
+void removeLeftovers(const std::string& bundlePath, int processId) {
+    const std::string parent = parentOf(bundlePath);
+    std::error_code error;
+    fs::directory_iterator entries(parent.empty() ? "." : parent, error);
+    if (error) return;
+    const std::string staging = stagingPrefix(bundlePath), aside = asidePrefix(bundlePath);
+    for (const auto& entry : entries) {
+        const std::string name = entry.path().filename().string();
+        int owner = leftoverProcess(name, staging);
+        if (!owner) owner = leftoverProcess(name, aside);
+        if (owner && (owner == processId || processEnded(owner))) removeTree(entry.path().string());
+    }
+}
+
+}  // namespace gtk

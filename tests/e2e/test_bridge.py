@@ -1,0 +1,161 @@
+"""The page bridge, the navigation policy and the connection retry, end to end."""
+
+import os
+import plistlib
+import time
+
+import velmora_e2e as e2e
+
+PROBE = "/test/bridge-probe.html"
+
+
+class Bridge(e2e.EndToEndTest):
+    loopback = "127.0.0.12"
+
+    def setUp(self):
+        super().setUp()
+        for log in ("requests", "beacons", "reports"):
+            self.service.control(log + "/clear", {})
+
+    # What the pages report to the service.
+    def reports(self, **match):
+        found = []
+        for record in self.service.control("reports")["reports"]:
+            report = record.get("report", {})
+            if all(report.get(key) == value for key, value in match.items()):
+                found.append(report)
+        return found
+
+    def wait_for_reports(self, count, **match):
+        return e2e.wait_for(lambda: len(self.reports(**match)) >= count and self.reports(**match),
+                            what="%d reports %r" % (count, match))
+
+    def defaults_text(self):
+        path = os.path.join(self.home, "config", "fr.velmora.universal", "defaults.ini")
+        if not os.path.exists(path):
+            return ""
+        with open(path, encoding="utf-8") as text:
+            return text.read()
+
+    def signed_in(self):
+        """Velmora showing the console of the instance after signing in through the page."""
+        env = self.environment.env(self.home)
+        # Prints go to PDF files instead of the print dialog, which a test cannot answer.
+        env["VELMORA_PRINT_TO_FILE"] = os.path.join(self.home, "impressions")
+        os.makedirs(env["VELMORA_PRINT_TO_FILE"], exist_ok=True)
+        app = self.start_app(env=env)
+        window = e2e.wait_for(app.windows, what="the window")[0]
+        e2e.wait_for(lambda: self.service.control("beacons?host=%s&name=load" % e2e.PUBLIC_HOST)["beacons"],
+                     what="the sign-in page")
+        time.sleep(1.0)
+        e2e.fill_form(app.env, window, ["admin@salon.velmora.fr", "demo", "salon.velmora.fr"])
+        e2e.wait_for(lambda: self.service.control("beacons?host=%s&name=load" % e2e.INSTANCE_HOST)["beacons"],
+                     what="the console")
+        return app, window
+
+    def open_via(self, app, action, host, path, location):
+        """Takes the application to `location` the way a link would: the next request for
+        `path` on `host` redirects there, and the menu action makes that request."""
+        self.service.control("redirect", {"host": host, "path": path, "location": location})
+        app.activate(action)
+
+    def test_desktop_object_is_frozen_carries_the_build_and_is_absent_in_frames(self):
+        app, _ = self.signed_in()
+        self.open_via(app, "reload", e2e.INSTANCE_HOST, "/admin", PROBE + "?post=none")
+        top = self.wait_for_reports(1, page="bridge-probe", frame="top")[0]
+        subs = self.wait_for_reports(2, page="bridge-probe", frame="sub")
+        with open(os.path.join(e2e.BUNDLE, "Contents", "Info.plist"), "rb") as info:
+            plist = plistlib.load(info)
+        desktop = top["desktop"]
+        self.assertTrue(desktop["present"])
+        self.assertEqual(desktop["value"],
+                         '{"build":"%s","version":"%s"}' % (plist["CFBundleVersion"],
+                                                           plist["CFBundleShortVersionString"]))
+        self.assertTrue(desktop["frozen"])
+        self.assertFalse(desktop["descriptor"]["writable"])
+        self.assertFalse(desktop["descriptor"]["configurable"])
+        self.assertTrue(desktop["unchanged"], desktop["attempts"])
+        self.assertTrue(top["printHooked"])
+        for sub in subs:
+            self.assertFalse(sub["desktop"]["present"], sub)
+            self.assertFalse(sub["printHooked"], sub)
+            # Every frame has the handlers: the application tells frames apart, not the page.
+            self.assertTrue(all(state == "présent" for state in sub["handlers"].values()), sub)
+
+    def test_only_the_main_frame_of_the_public_site_admits_hosts(self):
+        app, _ = self.signed_in()
+        # Frames of the public site and of an allowed instance post; the top document does not.
+        self.open_via(app, "changeSpace", e2e.PUBLIC_HOST, "/connexion.html",
+                      PROBE + "?top=none&post=velmoraInstance&instance=https://cadre.velmora.fr"
+                      "&cross=https://salon.velmora.fr")
+        self.wait_for_reports(2, page="bridge-probe", frame="sub")
+        # An allowed customer instance's own page cannot add hosts either.
+        self.open_via(app, "reload", e2e.PUBLIC_HOST, "/test/bridge-probe.html",
+                      "https://salon.velmora.fr" + PROBE + "?post=velmoraInstance&instance=https://client.velmora.fr"
+                      "&frames=0")
+        e2e.wait_for(lambda: self.reports(page="bridge-probe", frame="top", host=e2e.INSTANCE_HOST),
+                     what="the probe on the instance")
+        # The public site's main frame does.
+        self.open_via(app, "changeSpace", e2e.PUBLIC_HOST, "/connexion.html",
+                      PROBE + "?post=velmoraInstance&instance=https://principal.velmora.fr&frames=0")
+        e2e.wait_for(lambda: "principal.velmora.fr" in self.defaults_text(), what="the admitted host stored")
+        self.assertIn("salon.velmora.fr", self.defaults_text())
+        self.assertNotIn("cadre.velmora.fr", self.defaults_text())
+        self.assertNotIn("client.velmora.fr", self.defaults_text())
+
+    def test_console_messages_count_only_from_the_main_frame_of_an_allowed_host(self):
+        app, _ = self.signed_in()
+        # Frames on the allowed instance and on another instance ask to print: ignored.
+        self.open_via(app, "reload", e2e.INSTANCE_HOST, "/admin",
+                      PROBE + "?top=none&post=velmoraPrint&cross=https://cabinet.velmora.fr")
+        self.wait_for_reports(2, page="bridge-probe", frame="sub")
+        # A top-level page on an instance that is not allowed asks to print: ignored.
+        self.open_via(app, "reload", e2e.INSTANCE_HOST, PROBE,
+                      "https://cabinet.velmora.fr" + PROBE + "?post=velmoraPrint&frames=0")
+        e2e.wait_for(lambda: self.reports(page="bridge-probe", frame="top", host="cabinet.velmora.fr"),
+                     what="the probe on the other instance")
+        time.sleep(1.5)
+        self.assertEqual(self.reports(event="afterprint"), [])
+        # The allowed console's main frame is heard: printing ends with "afterprint" in the page.
+        self.open_via(app, "reload", "cabinet.velmora.fr", PROBE,
+                      "https://salon.velmora.fr" + PROBE + "?post=velmoraPrint&frames=0")
+        e2e.wait_for(lambda: self.reports(event="afterprint", host=e2e.INSTANCE_HOST), what="afterprint")
+
+    def test_mailto_stays_put_and_new_windows_leave_the_application(self):
+        app, window = self.signed_in()
+        self.open_via(app, "reload", e2e.INSTANCE_HOST, "/admin", "/test/links.html")
+        self.wait_for_reports(1, page="links", event="load")
+        self.service.control("requests/clear", {})
+        # The first link is the mailto one, the third the target=_blank one.
+        e2e.type_keys(app.env, window, None, ["Tab", "Return"])
+        self.wait_for_reports(1, page="links", clicked="mailto")
+        e2e.type_keys(app.env, window, None, ["Tab", "Tab", "Return"])
+        self.wait_for_reports(1, page="links", clicked="blank")
+        time.sleep(1.5)
+        # Nothing was loaded in the application: the page stayed, and the console did not
+        # open inside it.
+        self.assertEqual([r for r in self.service.requests() if not r["path"].startswith("/control")
+                          and r["path"] != "/favicon.ico"], [])
+        self.assertEqual(len(self.reports(page="links", event="load")), 1)
+        self.assertTrue(app.alive())
+
+    def test_a_refused_connection_retries_until_the_service_is_back(self):
+        self.service.control("refuse", {"seconds": 6})
+        app = self.start_app()
+        e2e.wait_for(lambda: "Connexion en cours — nouvelle tentative automatique" in app.menu_items(),
+                     what="the retry status in the menu")
+        with open(os.path.join(self.home, "velmora.log"), errors="replace") as log:
+            lines = [line for line in log if "Velmóra: connexion temporairement indisponible: " in line]
+        self.assertEqual(len(lines), 1, lines)
+        # The service comes back after 6 s (its control interface with it); the next retry,
+        # 15 s after the failure, shows the page.
+        def loaded():
+            try:
+                return self.service.control("beacons?host=%s&name=load" % e2e.PUBLIC_HOST)["beacons"]
+            except OSError:
+                return False
+        e2e.wait_for(loaded, timeout=40, what="the sign-in page by itself")
+
+
+if __name__ == "__main__":
+    e2e.main()

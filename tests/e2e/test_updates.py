@@ -1,0 +1,231 @@
+"""The installed-build watch and the updater end to end, on copies of the built bundle: a newer
+build put over a running copy is relaunched by the helper, a signed update from the stand-in
+service is installed and started, and a bad update changes nothing."""
+
+import os
+import shutil
+import tempfile
+import time
+
+import updates_e2e as updates
+import velmora_e2e as e2e
+
+
+class Updates(e2e.EndToEndTest):
+    loopback = "127.0.0.15"
+
+    @classmethod
+    def setUpClass(cls):
+        cls.environment = e2e.Environment(cls.loopback)
+        cls.update_files = os.path.join(cls.environment.dir, "mises-a-jour")
+        os.mkdir(cls.update_files)
+        cls.service = e2e.Service(cls.environment, extra=["--files", cls.update_files])
+        cls.keys_dir = tempfile.mkdtemp(prefix="cles-", dir=cls.environment.dir)
+        cls.signer = updates.Signer(cls.keys_dir)
+
+    def setUp(self):
+        super().setUp()
+        self.relaunched = []
+        for name in os.listdir(self.update_files):
+            os.remove(os.path.join(self.update_files, name))
+        # The copy lives alone in a folder, so that anything an installation leaves beside it shows.
+        self.apps_dir = os.path.join(self.home, "Applications")
+        self.bundle = os.path.join(self.apps_dir, "Velmora.app")
+
+    def tearDown(self):
+        for pid in self.relaunched:
+            updates.stop_pid(pid)
+        super().tearDown()
+
+    # --- helpers ---
+
+    def copy_running_bundle(self, build="100", **changes):
+        info = dict(CFBundleVersion=build, SUFeedURL=updates.UPDATE_BASE + updates.FEED_NAME,
+                    SUPublicEDKey=self.signer.public, SUEnableAutomaticChecks=False)
+        info.update(changes)
+        return updates.copy_bundle(self.bundle, **info)
+
+    def start_copy(self, *arguments):
+        app = updates.BundleApp(self.environment, self.home, self.bundle, arguments)
+        self.apps.append(app)
+        app.wait_until_running()
+        return app
+
+    def newer_archive(self, build="101", extra=()):
+        """An archive of the bundle at a higher build, with `extra` entries after it."""
+        folder = tempfile.mkdtemp(prefix="build-%s-" % build, dir=self.home)
+        newer = updates.copy_bundle(os.path.join(folder, "Velmora.app"), CFBundleVersion=build,
+                                    CFBundleShortVersionString="1.1.0",
+                                    SUFeedURL=updates.UPDATE_BASE + updates.FEED_NAME,
+                                    SUPublicEDKey=self.signer.public, SUEnableAutomaticChecks=False)
+        data = updates.tar_gz(newer, extra)
+        shutil.rmtree(folder)
+        return data
+
+    def publish(self, archive, signer=None, build="101", served=None):
+        """Puts the archive and a feed for it on the stand-in service; the feed describes
+        `archive`, while `served` (when given) is what the service hands out instead."""
+        name = "Velmora-%s.tar.gz" % build
+        path = os.path.join(self.update_files, name)
+        with open(path, "wb") as out:
+            out.write(archive)
+        feed = (signer or self.signer).feed(path, updates.UPDATE_BASE + name, "1.1.0", build,
+                                            "Nouvelles notifications et corrections.")
+        if served is not None:
+            with open(path, "wb") as out:
+                out.write(served)
+        with open(os.path.join(self.update_files, updates.FEED_NAME), "w") as out:
+            out.write(feed)
+
+    def wait_for_hand_over(self, app, timeout):
+        """Waits for the running copy to end and its successor to own the bus name; returns
+        (exit status, seconds until it ended, the new process)."""
+        started = time.monotonic()
+        # Waiting reaps the process at once: the helper waits for its identifier to vanish,
+        # which a zombie of ours would keep.
+        status = app.process.wait(timeout=timeout)
+        ended = time.monotonic() - started
+
+        def successor():
+            pid = updates.bus_owner_pid(app.env)
+            return pid if pid and pid != app.process.pid else None
+
+        new_pid = e2e.wait_for(successor, timeout=30, what="the relaunched Velmora on the bus")
+        self.relaunched.append(new_pid)
+        return status, ended, new_pid
+
+    def assert_runs_from_the_copy_with_its_window(self, pid, env):
+        self.assertEqual(updates.executable_of(pid), os.path.join(self.bundle, "Contents", "MacOS", "Velmora"))
+        # Opened by the helper without arguments: normal mode, not "--background".
+        self.assertEqual(updates.command_line_of(pid)[1:], [])
+        e2e.wait_for(lambda: e2e.visible_window_ids(env), timeout=30, what="the relaunched window")
+
+    def accept_offer(self, app):
+        offer = e2e.wait_for(lambda: updates.dialogs(app.env, updates.OFFER_TITLE), what="the update offer")
+        updates.press_return_in(app.env, offer[0])
+        e2e.wait_for(lambda: not updates.dialogs(app.env, updates.OFFER_TITLE), what="the offer closed")
+
+    def dismiss_outcome(self, app):
+        outcome = e2e.wait_for(lambda: updates.dialogs(app.env, updates.OUTCOME_TITLE), timeout=30,
+                               what="the updater's message")
+        updates.press_return_in(app.env, outcome[0])
+        e2e.wait_for(lambda: not updates.dialogs(app.env, updates.OUTCOME_TITLE), what="the message closed")
+
+    # --- the installed-build watch ---
+
+    def check_relaunch_of_a_replaced_build(self, *arguments):
+        self.copy_running_bundle()
+        app = self.start_copy(*arguments)
+        if arguments:
+            time.sleep(1.0)
+            self.assertEqual(app.windows(), [], "a background launch shows no window")
+        else:
+            e2e.wait_for(app.windows, what="the window of the running copy")
+        updates.change_info(self.bundle, CFBundleVersion="101")
+        status, ended, new_pid = self.wait_for_hand_over(app, timeout=20)
+        self.assertEqual(status, 0, "the old copy quits, it does not merely hide")
+        # Two ticks two seconds apart see the new build; a little more for a loaded machine.
+        self.assertLess(ended, 6.5)
+        self.assert_runs_from_the_copy_with_its_window(new_pid, app.env)
+
+    def test_a_newer_build_put_over_the_running_copy_is_relaunched(self):
+        self.check_relaunch_of_a_replaced_build()
+
+    def test_a_copy_running_in_the_background_comes_back_with_its_window(self):
+        self.check_relaunch_of_a_replaced_build("--background")
+
+    # --- the updater ---
+
+    def test_a_signed_update_is_installed_and_the_new_build_runs(self):
+        self.copy_running_bundle()
+        self.publish(self.newer_archive())
+        app = self.start_copy()
+        e2e.wait_for(app.windows, what="the window of the running copy")
+        self.service.control("requests/clear", {})
+        app.activate("checkForUpdates")
+        self.accept_offer(app)
+        status, _, new_pid = self.wait_for_hand_over(app, timeout=60)
+        self.assertEqual(status, 0)
+        self.assertEqual(updates.read_info(self.bundle)["CFBundleVersion"], "101")
+        self.assert_runs_from_the_copy_with_its_window(new_pid, app.env)
+        # The staging folder and the old copy are gone, at the latest once the new build started.
+        e2e.wait_for(lambda: os.listdir(self.apps_dir) == ["Velmora.app"], what="nothing left beside the bundle")
+        self.assertTrue(self.requested(e2e.PUBLIC_HOST, "/mises-a-jour/linux.json"))
+        self.assertTrue(self.requested(e2e.PUBLIC_HOST, "/mises-a-jour/Velmora-101.tar.gz"))
+
+    def test_a_bad_update_leaves_the_old_build_running_and_intact(self):
+        self.copy_running_bundle()
+        before = updates.tree_digest(self.bundle)
+        good = self.newer_archive()
+        tampered = bytearray(good)
+        tampered[len(tampered) // 2] ^= 0x01
+        truncated = good[:len(good) // 2]
+        other = updates.Signer(self.keys_dir, name="autre-cle")
+        outside = os.path.join(self.home, "velmora-evil")
+        cases = [
+            ("a byte of the archive changed on the way", lambda: self.publish(good, served=bytes(tampered))),
+            ("signed with another key", lambda: self.publish(good, signer=other)),
+            ("an entry that climbs out of the folder",
+             lambda: self.publish(self.newer_archive(extra=[("../../velmora-evil", b"x")]))),
+            ("an archive cut off, though signed as it is", lambda: self.publish(truncated)),
+        ]
+        app = self.start_copy()
+        e2e.wait_for(app.windows, what="the window of the running copy")
+        for behaviour, publish in cases:
+            with self.subTest(behaviour):
+                publish()
+                app.activate("checkForUpdates")
+                self.accept_offer(app)
+                self.dismiss_outcome(app)
+                self.assertTrue(app.alive())
+                self.assertEqual(updates.bus_owner_pid(app.env), app.process.pid)
+                self.assertEqual(updates.tree_digest(self.bundle), before)
+                self.assertEqual(os.listdir(self.apps_dir), ["Velmora.app"])
+                self.assertFalse(os.path.exists(outside))
+        self.assertEqual(len(e2e.visible_window_ids(app.env)), 1)
+
+    def test_checks_that_find_nothing_to_install_say_so_and_change_nothing(self):
+        self.copy_running_bundle()
+        before = updates.tree_digest(self.bundle)
+        app = self.start_copy()
+        e2e.wait_for(app.windows, what="the window of the running copy")
+        # No feed on the service at all; the service not answering; a feed of the running build.
+        app.activate("checkForUpdates")
+        self.dismiss_outcome(app)
+        self.service.control("refuse", {"seconds": 60, "mode": "drop"})
+        try:
+            app.activate("checkForUpdates")
+            self.dismiss_outcome(app)
+        finally:
+            self.service.control("refuse", {"seconds": 0, "mode": "drop"})
+        self.publish(self.newer_archive(build="100"), build="100")
+        app.activate("checkForUpdates")
+        self.dismiss_outcome(app)
+        self.assertEqual(updates.dialogs(app.env, updates.OFFER_TITLE), [])
+        self.assertTrue(app.alive())
+        self.assertEqual(updates.tree_digest(self.bundle), before)
+
+    def test_the_check_at_launch_is_silent_unless_it_finds_an_update(self):
+        self.copy_running_bundle(SUEnableAutomaticChecks=True)
+        self.service.control("requests/clear", {})
+        app = self.start_copy()
+        e2e.wait_for(lambda: self.requested(e2e.PUBLIC_HOST, "/mises-a-jour/linux.json"), what="the launch check")
+        e2e.wait_for(app.windows, what="the window of the running copy")
+        time.sleep(1.0)
+        self.assertEqual(updates.dialogs(app.env, updates.OUTCOME_TITLE), [], "a failed launch check stays silent")
+        self.assertEqual(app.stop(), 0)
+
+        self.publish(self.newer_archive())
+        again = self.start_copy()
+        offer = e2e.wait_for(lambda: updates.dialogs(again.env, updates.OFFER_TITLE), what="the offer at launch")
+        # "Plus tard", or closing the offer, installs nothing.
+        e2e.type_keys(again.env, offer[0], keys=["Escape"])
+        e2e.wait_for(lambda: not updates.dialogs(again.env, updates.OFFER_TITLE), what="the offer closed")
+        time.sleep(1.0)
+        self.assertTrue(again.alive())
+        self.assertEqual(updates.read_info(self.bundle)["CFBundleVersion"], "100")
+        self.assertEqual(os.listdir(self.apps_dir), ["Velmora.app"])
+
+
+if __name__ == "__main__":
+    e2e.main()
