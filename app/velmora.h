@@ -51,6 +51,7 @@ public:
     void requestNewWebView(const platform::NavigationAction& action) override;
     void didFinishNavigation() override;
     void didFailProvisionalNavigation(const platform::NavigationError& error) override;
+    void webContentProcessDidTerminate() override;
 
     // UIDelegate overrides:
     void runJavaScriptAlert(const std::string& message, std::function<void()> done) override;

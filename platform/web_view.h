@@ -87,6 +87,8 @@ public:
     virtual void didFinishNavigation() = 0;
     // The main frame's load failed before any content arrived.
     virtual void didFailProvisionalNavigation(const NavigationError& error) = 0;
+    // The process that ran the page ended (crashed, or killed); the view shows no live page.
+    virtual void webContentProcessDidTerminate() = 0;
 };
 
 struct OpenPanelParameters {

@@ -34,4 +34,12 @@ void Velmora::didFinishNavigation() {
     }
 }
 
+void Velmora::webContentProcessDidTerminate() {
+    // Left alone, the view keeps a dead page: every later poll would fail without a word and
+    // notifications would stop until the user happened to notice. Load the page again, the
+    // one still being connected to if there is one.
+    const std::optional<foundation::Url> target = pendingConnectionURL ? pendingConnectionURL : web->url();
+    if (target) web->load(*target);
+}
+
 }  // namespace velmora

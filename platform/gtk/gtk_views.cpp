@@ -136,6 +136,7 @@ public:
         g_signal_connect(view_, "load-changed", G_CALLBACK(onLoadChanged), this);
         g_signal_connect(view_, "load-failed", G_CALLBACK(onLoadFailed), this);
         g_signal_connect(view_, "user-message-received", G_CALLBACK(onUserMessage), this);
+        g_signal_connect(view_, "web-process-terminated", G_CALLBACK(onWebProcessTerminated), this);
         g_signal_connect(view_, "script-dialog", G_CALLBACK(onScriptDialog), this);
         g_signal_connect(view_, "run-file-chooser", G_CALLBACK(onRunFileChooser), this);
     }
@@ -310,6 +311,11 @@ private:
         self->handler_->didReceiveScriptMessage(
             {name, parseJson(self->jsContext_, json), static_cast<bool>(mainFrame), origin});
         return TRUE;
+    }
+
+    static void onWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer data) {
+        auto* self = static_cast<GtkWebView*>(data);
+        if (self->navigation_) self->navigation_->webContentProcessDidTerminate();
     }
 
     static void onDownloadStarted(WebKitNetworkSession*, WebKitDownload* download, gpointer data) {

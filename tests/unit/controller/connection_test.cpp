@@ -116,3 +116,38 @@ TEST_F(ConnectionTest, AFinishedConsoleStoresTheHostAndPollsOnce) {
 
 }  // namespace
 }  // namespace velmora::testing
+
+namespace velmora::testing {
+namespace {
+
+TEST_F(ConnectionTest, ADeadPageIsLoadedAgain) {
+    const struct {
+        const char* name;
+        bool pending;
+        const char* shown;
+        std::vector<std::string> loads;
+    } cases[] = {
+        {"the page still being connected to", true, "https://velmora.fr/ailleurs", {kStart}},
+        {"the page shown", false, "https://salon.example/admin?x=1", {"https://salon.example/admin?x=1"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        if (!c.pending) controller->didFinishNavigation();
+        web().showPage(c.shown);
+        web().loads.clear();
+        controller->webContentProcessDidTerminate();
+        EXPECT_EQ(web().loads, c.loads);
+    }
+}
+
+TEST_F(ConnectionTest, ADeadPageBeforeAnyLoadLoadsNothing) {
+    controller->didFinishNavigation();
+    web().currentUrl.reset();
+    web().loads.clear();
+    controller->webContentProcessDidTerminate();
+    EXPECT_TRUE(web().loads.empty());
+}
+
+}  // namespace
+}  // namespace velmora::testing
