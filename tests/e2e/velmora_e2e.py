@@ -169,18 +169,21 @@ class Environment:
 class Service:
     """The stand-in service on port 443 of the test's loopback address."""
 
-    def __init__(self, environment, extra=()):
+    def __init__(self, environment, extra=(), cert="server"):
+        """`cert` names the certificate of make-test-ca.sh to serve: "server" (signed by the test
+        CA) or "untrusted" (self-signed; the control calls then trust that certificate alone)."""
         self.environment = environment
         ca = environment.ca_dir
         self.process = subprocess.Popen(
-            [SERVICE, "--listen", environment.loopback, "--port", "443", "--cert", os.path.join(ca, "server.pem"),
-             "--key", os.path.join(ca, "server.key"), "--public-host", PUBLIC_HOST, "--instance", INSTANCE_HOST,
+            [SERVICE, "--listen", environment.loopback, "--port", "443", "--cert", os.path.join(ca, cert + ".pem"),
+             "--key", os.path.join(ca, cert + ".key"), "--public-host", PUBLIC_HOST, "--instance", INSTANCE_HOST,
              "--instance", "cabinet.velmora.fr"] + list(extra),
             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, preexec_fn=_die_with_parent)
         line = self.process.stdout.readline().decode()
         if not line.startswith("ready"):
             raise RuntimeError("the service did not start: %r" % line)
-        self.context = ssl.create_default_context(cafile=os.path.join(ca, "ca.pem"))
+        trusted = "ca.pem" if cert == "server" else cert + ".pem"
+        self.context = ssl.create_default_context(cafile=os.path.join(ca, trusted))
 
     def control(self, path, body=None):
         """Calls the service's control interface and returns the parsed JSON answer."""
