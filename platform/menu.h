@@ -22,7 +22,7 @@ public:
 // What an item is: its title, its action (a selector name such as "reload" or "copy:";
 // empty for an item without action, which is shown insensitive) and its key equivalent
 // (a lower-case letter used with the platform's command modifier, or empty).
-struct MenuItemSpec {
+struct MenuCommand {
     std::string title;
     std::string action;
     std::string keyEquivalent;
@@ -34,7 +34,7 @@ public:
     // Appends an item. `handler` runs on the main loop when the item is chosen; an empty
     // handler leaves the action to the platform's standard handling of that selector (the
     // editing commands "undo:", "cut:", "copy:", "paste:", "selectAll:" of the web view).
-    virtual std::shared_ptr<MenuItem> addItem(const MenuItemSpec& spec, std::function<void()> handler) = 0;
+    virtual std::shared_ptr<MenuItem> addItem(const MenuCommand& command, std::function<void()> handler) = 0;
     // Appends a separator line.
     virtual void addSeparator() = 0;
     // Appends a top-level item with an empty title carrying a new submenu titled `title`, and

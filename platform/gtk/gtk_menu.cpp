@@ -46,10 +46,10 @@ void performEditingCommand(Context& context, const std::string& selector) {
 // GMenu items cannot be changed in place: a new title replaces the entry at its index.
 class GtkMenuItemAdapter final : public platform::MenuItem {
 public:
-    GtkMenuItemAdapter(Context& context, GMenu* section, int index, const platform::MenuItemSpec& spec,
+    GtkMenuItemAdapter(Context& context, GMenu* section, int index, const platform::MenuCommand& command,
                        std::function<void()> handler)
-        : context_(context), section_(section), index_(index), spec_(spec), handler_(std::move(handler)) {
-        if (!spec_.action.empty()) installAction();
+        : context_(context), section_(section), index_(index), command_(command), handler_(std::move(handler)) {
+        if (!command_.action.empty()) installAction();
         insertEntry();
     }
     ~GtkMenuItemAdapter() override {
@@ -59,18 +59,18 @@ public:
     GtkMenuItemAdapter& operator=(const GtkMenuItemAdapter&) = delete;
 
     void setTitle(const std::string& title) override {
-        if (title == spec_.title) return;
-        spec_.title = title;
+        if (title == command_.title) return;
+        command_.title = title;
         g_menu_remove(section_, index_);
         insertEntry();
     }
-    std::string title() const override { return spec_.title; }
+    std::string title() const override { return command_.title; }
     void setChecked(bool checked) override {
         if (!action_) return;
         if (!checkable_) {
             // The first check state turns the action stateful; GTK then draws a check mark.
             // Actions cannot gain a state later, so the action is replaced by a stateful one.
-            g_action_map_remove_action(G_ACTION_MAP(context_.application), actionName(spec_.action).c_str());
+            g_action_map_remove_action(G_ACTION_MAP(context_.application), actionName(command_.action).c_str());
             g_object_unref(action_);
             action_ = nullptr;
             checkable_ = true;
@@ -89,21 +89,21 @@ private:
     }
 
     GMenuItem* makeItem() const {
-        const std::string detailed = spec_.action.empty() ? std::string() : "app." + actionName(spec_.action);
-        GMenuItem* item = g_menu_item_new(spec_.title.c_str(), detailed.empty() ? nullptr : detailed.c_str());
-        if (!spec_.keyEquivalent.empty())
-            g_menu_item_set_attribute(item, "accel", "s", ("<Control>" + spec_.keyEquivalent).c_str());
+        const std::string detailed = command_.action.empty() ? std::string() : "app." + actionName(command_.action);
+        GMenuItem* item = g_menu_item_new(command_.title.c_str(), detailed.empty() ? nullptr : detailed.c_str());
+        if (!command_.keyEquivalent.empty())
+            g_menu_item_set_attribute(item, "accel", "s", ("<Control>" + command_.keyEquivalent).c_str());
         return item;
     }
 
     void installAction(bool checked = false) {
-        const std::string name = actionName(spec_.action);
+        const std::string name = actionName(command_.action);
         action_ = checkable_ ? g_simple_action_new_stateful(name.c_str(), nullptr, g_variant_new_boolean(checked))
                              : g_simple_action_new(name.c_str(), nullptr);
         g_signal_connect(action_, "activate", G_CALLBACK(onActivate), this);
         g_action_map_add_action(G_ACTION_MAP(context_.application), G_ACTION(action_));
-        if (!spec_.keyEquivalent.empty()) {
-            const std::string accel = "<Control>" + spec_.keyEquivalent;
+        if (!command_.keyEquivalent.empty()) {
+            const std::string accel = "<Control>" + command_.keyEquivalent;
             const char* accels[] = {accel.c_str(), nullptr};
             gtk_application_set_accels_for_action(context_.application, ("app." + name).c_str(), accels);
         }
@@ -114,13 +114,13 @@ private:
         if (self->handler_)
             self->handler_();
         else
-            performEditingCommand(self->context_, self->spec_.action);
+            performEditingCommand(self->context_, self->command_.action);
     }
 
     Context& context_;
     GMenu* section_;
     int index_;
-    platform::MenuItemSpec spec_;
+    platform::MenuCommand command_;
     std::function<void()> handler_;
     GSimpleAction* action_ = nullptr;
     bool checkable_ = false;
@@ -130,11 +130,11 @@ GtkMenuAdapter::GtkMenuAdapter(Context& context) : context_(context), menu_(g_me
 
 GtkMenuAdapter::~GtkMenuAdapter() { g_object_unref(menu_); }
 
-std::shared_ptr<platform::MenuItem> GtkMenuAdapter::addItem(const platform::MenuItemSpec& spec,
+std::shared_ptr<platform::MenuItem> GtkMenuAdapter::addItem(const platform::MenuCommand& command,
                                                             std::function<void()> handler) {
     if (!section_) addSeparator();
     const int index = g_menu_model_get_n_items(G_MENU_MODEL(section_));
-    auto item = std::make_shared<GtkMenuItemAdapter>(context_, section_, index, spec, std::move(handler));
+    auto item = std::make_shared<GtkMenuItemAdapter>(context_, section_, index, command, std::move(handler));
     items_.push_back(item);
     return item;
 }

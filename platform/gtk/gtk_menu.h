@@ -24,7 +24,7 @@ public:
     GtkMenuAdapter& operator=(const GtkMenuAdapter&) = delete;
 
     // Menu overrides:
-    std::shared_ptr<platform::MenuItem> addItem(const platform::MenuItemSpec& spec,
+    std::shared_ptr<platform::MenuItem> addItem(const platform::MenuCommand& command,
                                                 std::function<void()> handler) override;
     void addSeparator() override;
     platform::Menu& addSubmenu(const std::string& title) override;

@@ -58,11 +58,11 @@ std::vector<std::shared_ptr<FakeTimer>> FakeTimers::withInterval(double seconds)
     return found;
 }
 
-std::shared_ptr<platform::MenuItem> FakeMenu::addItem(const platform::MenuItemSpec& spec,
+std::shared_ptr<platform::MenuItem> FakeMenu::addItem(const platform::MenuCommand& command,
                                                       std::function<void()> handler) {
-    log_.add("menu.addItem(" + spec.title + ")");
+    log_.add("menu.addItem(" + command.title + ")");
     auto item = std::make_shared<FakeMenuItem>();
-    item->spec = spec;
+    item->command = command;
     item->handler = std::move(handler);
     items.push_back(item);
     return item;
@@ -82,7 +82,7 @@ platform::Menu& FakeMenu::addSubmenu(const std::string& title) {
 
 FakeMenuItem* FakeMenu::findAction(const std::string& action) {
     for (const auto& item : items)
-        if (!item->separator && item->spec.action == action) return item.get();
+        if (!item->separator && item->command.action == action) return item.get();
     for (const auto& submenu : submenus)
         if (auto* item = submenu->findAction(action)) return item;
     return nullptr;

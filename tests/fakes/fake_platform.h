@@ -67,11 +67,11 @@ private:
 
 class FakeMenuItem final : public platform::MenuItem {
 public:
-    void setTitle(const std::string& title) override { spec.title = title; }
-    std::string title() const override { return spec.title; }
+    void setTitle(const std::string& title) override { command.title = title; }
+    std::string title() const override { return command.title; }
     void setChecked(bool checked) override { this->checked = checked; }
 
-    platform::MenuItemSpec spec;
+    platform::MenuCommand command;
     std::function<void()> handler;
     bool separator = false;
     bool checked = false;
@@ -80,7 +80,7 @@ public:
 class FakeMenu final : public platform::Menu {
 public:
     explicit FakeMenu(CallLog& log, std::string title = {}) : title(std::move(title)), log_(log) {}
-    std::shared_ptr<platform::MenuItem> addItem(const platform::MenuItemSpec& spec,
+    std::shared_ptr<platform::MenuItem> addItem(const platform::MenuCommand& command,
                                                 std::function<void()> handler) override;
     void addSeparator() override;
     platform::Menu& addSubmenu(const std::string& title) override;

@@ -18,7 +18,7 @@ std::vector<Row> rows(const fakes::FakeMenu& menu) {
         if (item->separator)
             out.push_back({"-", "", ""});
         else
-            out.push_back({item->spec.title, item->spec.action, item->spec.keyEquivalent});
+            out.push_back({item->command.title, item->command.action, item->command.keyEquivalent});
     }
     return out;
 }
@@ -71,7 +71,7 @@ TEST_F(ControllerTest, MainMenuHasExactlyTheThreeMenusAndTheirItems) {
 TEST_F(ControllerTest, AboutTitleEndsWithTheShortVersionOnly) {
     fake.bundle.info.erase("CFBundleShortVersionString");
     launch();
-    EXPECT_EQ(menu().submenus[0]->items[0]->spec.title, "À propos d’Velmóra — version ");
+    EXPECT_EQ(menu().submenus[0]->items[0]->command.title, "À propos d’Velmóra — version ");
 }
 
 TEST_F(ControllerTest, EditItemsAndTheStatusItemHaveNoHandler) {
