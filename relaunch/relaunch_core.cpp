@@ -42,7 +42,10 @@ std::optional<std::string> standardisePath(std::string_view path, std::string_vi
         if (!base.is_absolute()) {
             return std::nullopt;
         }
-        full = base / full;
+        // Joined as text and parsed again rather than with operator/: a base made only of
+        // separators ("//") stays the root directory as written, and lexically_normal leaves
+        // that text alone, so "Velmora.app" in "//" would come out as "//Velmora.app".
+        full = std::filesystem::path(base.string() + "/" + full.string());
     }
     std::string text = full.lexically_normal().string();
     while (text.size() > 1 && text.back() == '/') {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -32,6 +33,21 @@ const std::vector<std::uint8_t> kBinaryInfo = {
     0x5a, 0x76, 0x65, 0x6c, 0x6d, 0x6f, 0x72, 0x61, 0x2e, 0x66, 0x72, 0x08, 0x0f, 0x21, 0x25, 0x2a, 0x2b,
     0x31, 0x33, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
     0x08, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x3e};
+
+// Written by `plistutil -f bin` from Cl\u00e9 = "caf\u00e9": libplist keeps both as UTF-16.
+const std::vector<std::uint8_t> kBinaryUtf16 = {
+    0x62, 0x70, 0x6c, 0x69, 0x73, 0x74, 0x30, 0x30, 0xd1, 0x01, 0x02, 0x63, 0x00, 0x43, 0x00, 0x6c,
+    0x00, 0xe9, 0x64, 0x00, 0x63, 0x00, 0x61, 0x00, 0x66, 0x00, 0xe9, 0x08, 0x0b, 0x12, 0x00, 0x00,
+    0x00, 0x00, 0x00, 0x00, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00,
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x1b};
+
+// kBinaryUtf16 with the UTF-16 code unit at `offset` replaced by U+0000.
+std::vector<std::uint8_t> withNulCodeUnit(std::size_t offset) {
+    auto bytes = kBinaryUtf16;
+    bytes[offset] = 0;
+    bytes[offset + 1] = 0;
+    return bytes;
+}
 
 struct ReadCase {
     const char* behaviour;
@@ -93,6 +109,7 @@ const ReadCase kReadCases[] = {
      {{"CFBundleVersion", "142"}},
      {{"Flag", false}},
      {{"Hosts", {"velmora.fr"}}}},
+    {"binary UTF-16 key and string are read as UTF-8", kBinaryUtf16, {{"Cl\xC3\xA9", "caf\xC3\xA9"}}, {}, {}},
 };
 
 TEST(ReadPropertyList, ReadsStringsBooleansAndStringArrays) {
@@ -119,6 +136,12 @@ const RefuseCase kRefuseCases[] = {
     {"unclosed XML dictionary", bytesOf(xmlPlist("<dict><key>A</key><string>a</string>"))},
     {"binary magic alone", bytesOf("bplist00")},
     {"truncated binary property list", std::vector<std::uint8_t>(kBinaryInfo.begin(), kBinaryInfo.end() - 10)},
+    // libplist would end the process when asked for such a key or string.
+    {"binary UTF-16 key holding a NUL character", withNulCodeUnit(16)},
+    {"binary UTF-16 string holding a NUL character", withNulCodeUnit(23)},
+    {"XML string holding a NUL byte",
+     bytesOf(xmlPlist(std::string("<dict><key>A</key><string>a") + '\0' + "b</string></dict>"))},
+    {"XML key holding a NUL byte", bytesOf(xmlPlist(std::string("<dict><key>A") + '\0' + "</key><true/></dict>"))},
 };
 
 TEST(ReadPropertyList, RefusesWhatIsNotADictionaryPropertyList) {
