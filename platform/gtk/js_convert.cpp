@@ -8,6 +8,9 @@ namespace gtk {
 namespace {
 
 constexpr int kMaxDepth = 64;
+// A page can give an array any length without storing anything in it; a length past this is
+// not an inbox anyone has, and converting it would take the process's memory or minutes.
+constexpr int kMaxArrayLength = 1 << 20;
 
 foundation::JsValue convert(JSCValue* value, int depth) {
     if (depth > kMaxDepth || jsc_value_is_null(value) || jsc_value_is_undefined(value)) return {};
@@ -25,6 +28,7 @@ foundation::JsValue convert(JSCValue* value, int depth) {
         JSCValue* lengthValue = jsc_value_object_get_property(value, "length");
         const int length = jsc_value_to_int32(lengthValue);
         g_object_unref(lengthValue);
+        if (length < 0 || length > kMaxArrayLength) return {};
         array.reserve(length > 0 ? static_cast<size_t>(length) : 0);
         for (int i = 0; i < length; ++i) {
             JSCValue* element = jsc_value_object_get_property_at_index(value, static_cast<guint>(i));
