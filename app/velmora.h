@@ -34,6 +34,8 @@ public:
     ~Velmora() override;
     Velmora(const Velmora&) = delete;
     Velmora& operator=(const Velmora&) = delete;
+    Velmora(Velmora&&) = delete;
+    Velmora& operator=(Velmora&&) = delete;
 
     // ApplicationDelegate overrides:
     void applicationWillFinishLaunching() override;

@@ -19,12 +19,13 @@ constexpr const char* kConsolePath = "/admin";
 // controller.
 template <typename Matches>
 void removeDeliveredMatching(platform::NotificationCenter& centre, Matches matches) {
-    centre.delivered([&centre, matches = std::move(matches)](std::vector<platform::NotificationRequest> delivered) {
-        std::vector<std::string> identifiers;
-        for (const auto& request : delivered)
-            if (matches(request)) identifiers.push_back(request.identifier);
-        centre.removeDelivered(identifiers);
-    });
+    centre.delivered(
+        [&centre, matches = std::move(matches)](const std::vector<platform::NotificationRequest>& delivered) {
+            std::vector<std::string> identifiers;
+            for (const auto& request : delivered)
+                if (matches(request)) identifiers.push_back(request.identifier);
+            centre.removeDelivered(identifiers);
+        });
 }
 
 // Read once `read_at` is a string; dismissed when `dismissed` is 1, a Boolean true counting as 1.
@@ -63,7 +64,8 @@ bool isNoticeOfMail(const std::string& text, const ReadMail& mail) {
 
 void Velmora::clearSharedNotices(const std::vector<std::string>& ids, const std::string& host) {
     std::set<std::string> targets;
-    for (const auto& id : ids) targets.insert("shared:" + host + ":" + id);
+    const std::string prefix = "shared:" + host + ":";
+    for (const auto& id : ids) targets.insert(prefix + id);
     removeDeliveredMatching(platform_.notifications, [targets = std::move(targets)](const auto& request) {
         return targets.contains(request.identifier);
     });

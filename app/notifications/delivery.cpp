@@ -34,7 +34,7 @@ void Velmora::deliverNativeNotice(const std::string& id, const std::string& titl
     auto reportRefusal = weakly([this] {
         if (noticeStatus) noticeStatus->setTitle(texts::kStatusCheckAuthorisation);
     });
-    platform_.notifications.add(std::move(request), [reportRefusal](std::optional<std::string> error) {
+    platform_.notifications.add(std::move(request), [reportRefusal](const std::optional<std::string>& error) {
         if (error) reportRefusal();
     });
 }

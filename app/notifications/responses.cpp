@@ -21,7 +21,7 @@ void Velmora::didReceiveNotificationResponse(const platform::NotificationRequest
         platform::NotificationRequest again = request;
         again.content.sound = false;
         again.delaySeconds = kPayableRepostDelaySeconds;
-        platform_.notifications.add(std::move(again), [](std::optional<std::string>) {});
+        platform_.notifications.add(std::move(again), [](const std::optional<std::string>&) {});
     }
 
     // The window is shown only when there is a console page to open in it. Without a web view

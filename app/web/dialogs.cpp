@@ -31,7 +31,7 @@ void Velmora::runOpenPanel(const platform::OpenPanelParameters& parameters,
                                     std::move(done));
 }
 
-void Velmora::decideDestination(platform::Download&, const std::string& suggestedFilename,
+void Velmora::decideDestination(platform::Download& /*download*/, const std::string& suggestedFilename,
                                 std::function<void(std::optional<std::string>)> done) {
     // A cancelled save dialog answers nothing, which cancels the download.
     platform_.panels.beginSavePanel(*window, suggestedFilename, std::move(done));
