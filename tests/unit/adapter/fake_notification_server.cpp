@@ -85,16 +85,20 @@ FakeNotificationServer::FakeNotificationServer(const PrivateBus& bus, std::vecto
     static const GDBusInterfaceVTable vtable = {&FakeNotificationServer::onMethodCall, nullptr, nullptr, {}};
     registration_ =
         g_dbus_connection_register_object(connection_, kPath, node->interfaces[0], &vtable, this, nullptr, nullptr);
-    g_autoptr(GVariant) reply = g_dbus_connection_call_sync(
-        connection_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
-        g_variant_new("(su)", kName, 4U /* DBUS_NAME_FLAG_DO_NOT_QUEUE */), G_VARIANT_TYPE("(u)"),
-        G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
-    guint32 result = 0;
-    if (reply) g_variant_get(reply, "(u)", &result);
-    owns_ = result == 1;  // DBUS_REQUEST_NAME_REPLY_PRIMARY_OWNER
+    owns_ = ownName(connection_, kName);
 }
 
 FakeNotificationServer::~FakeNotificationServer() { quit(); }
+
+bool ownName(GDBusConnection* connection, const char* name) {
+    g_autoptr(GVariant) reply =
+        g_dbus_connection_call_sync(connection, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                                    "RequestName", g_variant_new("(su)", name, 4U /* DBUS_NAME_FLAG_DO_NOT_QUEUE */),
+                                    G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
+    guint32 result = 0;
+    if (reply) g_variant_get(reply, "(u)", &result);
+    return result == 1;  // DBUS_REQUEST_NAME_REPLY_PRIMARY_OWNER
+}
 
 std::string FakeNotificationServer::uniqueName() const {
     return connection_ ? g_dbus_connection_get_unique_name(connection_) : "";

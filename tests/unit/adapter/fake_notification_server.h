@@ -13,6 +13,10 @@
 
 namespace adapter_test {
 
+// Asks the bus for the well-known `name` on `connection` without queueing; true when this
+// connection became its owner.
+bool ownName(GDBusConnection* connection, const char* name);
+
 // Runs the default main loop until `done` holds or `limit` milliseconds have passed; returns
 // whether `done` holds.
 bool runMainLoopUntil(const std::function<bool()>& done, unsigned limit = 5000);

@@ -49,14 +49,7 @@ public:
     FakeLogind& operator=(FakeLogind&&) = delete;
 
     // Takes the well-known name; false when the bus refused it.
-    bool own() {
-        g_autoptr(GVariant) reply = g_dbus_connection_call_sync(
-            connection_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
-            g_variant_new("(su)", kName, 4U), G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
-        guint32 result = 0;
-        if (reply) g_variant_get(reply, "(u)", &result);
-        return result == 1;
-    }
+    bool own() { return ownName(connection_, kName); }
 
     void refuse() { refuses_ = true; }
 
