@@ -1,12 +1,11 @@
 // One inbox poll of a thousand entries with a full seen list, in process: the conversion of
-// the page's answer from JavaScriptCore into JsValue, as the adapter does it, and the
+// the page's answer into JsValue, as the adapter does it, and the
 // controller's handling of that snapshot (clearing and the selection pass) on the fakes, and
 // once more with the key-file defaults that save the seen list to disk.
 #include <benchmark/benchmark.h>
 #include <glib.h>
 #include <glib/gstdio.h>
 #include <jsc/jsc.h>
-#include <json-glib/json-glib.h>
 
 #include <memory>
 #include <string>
@@ -30,76 +29,26 @@ struct PageAnswer {
         g_object_unref(value);
         g_object_unref(context);
     }
+    PageAnswer(const PageAnswer&) = delete;
+    PageAnswer& operator=(const PageAnswer&) = delete;
     JSCContext* context;
     JSCValue* value;
 };
 
+// What the adapter does with the poll's answer: the page sends it as JSON text, read once.
 void SnapshotConversion(benchmark::State& state) {
-    PageAnswer answer;
-    for (auto _ : state) benchmark::DoNotOptimize(gtk::toJsValue(answer.value));
+    const std::string json = bench::snapshotJson();
+    for (auto _ : state) benchmark::DoNotOptimize(gtk::fromJsonText(json));
 }
 BENCHMARK(SnapshotConversion)->Unit(benchmark::kMillisecond);
 
-// Also parsing the JSON text in JavaScriptCore, for scale: the page's own share of the work.
-void SnapshotParseAndConversion(benchmark::State& state) {
-    JSCContext* context = jsc_context_new();
-    const std::string json = bench::snapshotJson();
-    for (auto _ : state) {
-        JSCValue* value = jsc_value_new_from_json(context, json.c_str());
-        benchmark::DoNotOptimize(gtk::toJsValue(value));
-        g_object_unref(value);
-    }
-    g_object_unref(context);
-}
-BENCHMARK(SnapshotParseAndConversion)->Unit(benchmark::kMillisecond);
-
-// A JSON node as the JsValue it stands for; integers become doubles as in JavaScript.
-foundation::JsValue fromJsonNode(JsonNode* node) {
-    switch (json_node_get_node_type(node)) {
-        case JSON_NODE_OBJECT: {
-            foundation::JsValue::Object object;
-            JsonObjectIter iter;
-            const char* name = nullptr;
-            JsonNode* member = nullptr;
-            json_object_iter_init(&iter, json_node_get_object(node));
-            while (json_object_iter_next(&iter, &name, &member)) object.emplace(name, fromJsonNode(member));
-            return object;
-        }
-        case JSON_NODE_ARRAY: {
-            JsonArray* array = json_node_get_array(node);
-            foundation::JsValue::Array elements;
-            elements.reserve(json_array_get_length(array));
-            for (guint i = 0; i < json_array_get_length(array); ++i)
-                elements.push_back(fromJsonNode(json_array_get_element(array, i)));
-            return elements;
-        }
-        case JSON_NODE_VALUE:
-            switch (json_node_get_value_type(node)) {
-                case G_TYPE_BOOLEAN:
-                    return static_cast<bool>(json_node_get_boolean(node));
-                case G_TYPE_STRING:
-                    return std::string(json_node_get_string(node));
-                default:
-                    return json_node_get_double(node);
-            }
-        case JSON_NODE_NULL:
-            break;
-    }
-    return {};
-}
-
-// Another way to the same JsValue, for comparison: JavaScriptCore writes the whole answer as
-// JSON text in one call, and json-glib reads it, instead of one JavaScriptCore call per value.
-void SnapshotThroughJsonText(benchmark::State& state) {
+// For scale, the same answer taken value by value from JavaScriptCore, as it would be had the
+// page sent the object itself.
+void SnapshotConversionFromJavaScriptCore(benchmark::State& state) {
     PageAnswer answer;
-    for (auto _ : state) {
-        g_autofree char* json = jsc_value_to_json(answer.value, 0);
-        g_autoptr(JsonParser) parser = json_parser_new_immutable();
-        json_parser_load_from_data(parser, json, -1, nullptr);
-        benchmark::DoNotOptimize(fromJsonNode(json_parser_get_root(parser)));
-    }
+    for (auto _ : state) benchmark::DoNotOptimize(gtk::toJsValue(answer.value));
 }
-BENCHMARK(SnapshotThroughJsonText)->Unit(benchmark::kMillisecond);
+BENCHMARK(SnapshotConversionFromJavaScriptCore)->Unit(benchmark::kMillisecond);
 
 // A launched controller on the console of the benchmark's instance, with the fakes' defaults
 // or the ones given.
@@ -134,10 +83,7 @@ struct Console {
     velmora::Velmora controller;
 };
 
-foundation::JsValue snapshot() {
-    PageAnswer answer;
-    return gtk::toJsValue(answer.value);
-}
+foundation::JsValue snapshot() { return gtk::fromJsonText(bench::snapshotJson()); }
 
 // The steady state: every entry seen before, the seen list at its limit.
 void PollHandlingOnFakes(benchmark::State& state) {

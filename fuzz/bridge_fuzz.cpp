@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "fuzz/console.h"
-#include "fuzz/json_input.h"
+#include "platform/foundation/json_text.h"
 #include "platform/foundation/url.h"
 
 namespace {
@@ -45,7 +45,7 @@ platform::ScriptMessage messageOf(const JsValue& description) {
 }
 
 std::vector<platform::ScriptMessage> messagesOf(std::string_view text) {
-    const auto value = fuzzing::parseJson(text);
+    const auto value = foundation::parseJsonText(text);
     if (!value) {
         platform::ScriptMessage message;
         message.name = text.empty() ? kNames[0] : kNames[static_cast<unsigned char>(text.front()) % std::size(kNames)];

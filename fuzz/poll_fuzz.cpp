@@ -1,6 +1,7 @@
 // The inbox poll's answer, from any JSON text: the snapshot is taken apart, read entries are
 // cleared, and the selection pass decides on notices and the seen list. The same answer is
 // given twice, as two polls a minute apart would see an unchanged inbox.
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <set>
@@ -9,7 +10,7 @@
 #include <vector>
 
 #include "fuzz/console.h"
-#include "fuzz/json_input.h"
+#include "platform/foundation/json_text.h"
 #include "platform/foundation/url.h"
 
 namespace {
@@ -20,6 +21,23 @@ using fuzzing::require;
 constexpr const char* kSeenKey = "velmoraSharedNotificationSeen";
 constexpr std::size_t kSeenLimit = 4000;
 const std::string kIdentifierPrefix = std::string("shared:") + fuzzing::kInstanceHost + ":";
+
+// `value` with every non-finite number replaced by null, which is what its JSON text means.
+JsValue withoutNonFiniteNumbers(const JsValue& value) {
+    if (const auto n = value.number()) return std::isfinite(*n) ? value : JsValue();
+    if (const auto* array = value.array()) {
+        JsValue::Array out;
+        out.reserve(array->size());
+        for (const auto& element : *array) out.push_back(withoutNonFiniteNumbers(element));
+        return out;
+    }
+    if (const auto* object = value.object()) {
+        JsValue::Object out;
+        for (const auto& [key, member] : *object) out.emplace(key, withoutNonFiniteNumbers(member));
+        return out;
+    }
+    return value;
+}
 
 // The entries of the snapshot with a string id and a string kind, by id: the only ones the
 // selection pass can announce.
@@ -72,16 +90,16 @@ void checkSeenList(const fakes::FakeUserDefaults& defaults) {
 // The JSON text the controller writes for a value reads back as that value, save the
 // numbers JSON cannot write.
 void checkJsonRoundTrip(const JsValue& value) {
-    const auto again = fuzzing::parseJson(value.toJson());
+    const auto again = foundation::parseJsonText(value.toJson());
     require(again.has_value(), "toJson writes JSON");
-    require(*again == fuzzing::withoutNonFiniteNumbers(value), "toJson keeps every value JSON can carry");
+    require(*again == withoutNonFiniteNumbers(value), "toJson keeps every value JSON can carry");
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    const auto value = fuzzing::parseJson(text);
+    const auto value = foundation::parseJsonText(text);
     if (value) checkJsonRoundTrip(*value);
     // Text that is not JSON stands for a failed evaluation, whose error text it becomes.
     const platform::ScriptResult answer =

@@ -32,11 +32,23 @@ WebKitNetworkSession* makePersistentSession() {
     return session;
 }
 
-// Every web process loads the extension that gives frames their message handlers. This must
-// be set up before the first web view exists, and the extension's folder must be visible
-// inside the web process sandbox.
-void prepareWebProcessExtension(const std::string& directory, const std::vector<std::string>& handlerNames) {
-    WebKitWebContext* webContext = webkit_web_context_get_default();
+// The web process holds the console all day, mostly in the background. WebKit's default limit
+// follows the machine's memory (up to 3 GB), so it never gives back its caches; with a limit
+// in the console's range it releases what it does not need once it passes a third of it, and
+// is never killed for it (kill threshold 0), since a killed page would miss polls.
+constexpr unsigned kWebProcessMemoryLimitMB = 192;
+
+WebKitMemoryPressureSettings* consoleMemoryPressure() {
+    WebKitMemoryPressureSettings* settings = webkit_memory_pressure_settings_new();
+    webkit_memory_pressure_settings_set_memory_limit(settings, kWebProcessMemoryLimitMB);
+    webkit_memory_pressure_settings_set_kill_threshold(settings, 0);
+    return settings;
+}
+
+// Every web process of the context loads the extension that gives frames their message
+// handlers; the extension's folder must be visible inside the web process sandbox.
+void prepareWebProcessExtension(WebKitWebContext* webContext, const std::string& directory,
+                                const std::vector<std::string>& handlerNames) {
     webkit_web_context_add_path_to_sandbox(webContext, directory.c_str(), TRUE);
     struct Setup {
         std::string directory;
@@ -53,6 +65,15 @@ void prepareWebProcessExtension(const std::string& directory, const std::vector<
                 context, g_variant_new_strv(names.data(), static_cast<gssize>(names.size())));
         }),
         setup, +[](gpointer data, GClosure*) { delete static_cast<Setup*>(data); }, G_CONNECT_DEFAULT);
+}
+
+// A web context of the view's own, since the memory settings can only be given at construction.
+WebKitWebContext* makeWebContext(const std::string& extensionDirectory, const std::vector<std::string>& handlerNames) {
+    g_autoptr(WebKitMemoryPressureSettings) memory = consoleMemoryPressure();
+    auto* webContext =
+        WEBKIT_WEB_CONTEXT(g_object_new(WEBKIT_TYPE_WEB_CONTEXT, "memory-pressure-settings", memory, nullptr));
+    if (!extensionDirectory.empty()) prepareWebProcessExtension(webContext, extensionDirectory, handlerNames);
+    return webContext;
 }
 
 // A download of WebKit, attached to it for as long as it lives.
@@ -117,18 +138,22 @@ public:
             webkit_user_content_manager_add_script(content, userScript);
             webkit_user_script_unref(userScript);
         }
-        if (!context_.extensionDirectory.empty())
-            prepareWebProcessExtension(context_.extensionDirectory, configuration.messageHandlerNames);
+        WebKitWebContext* webContext = makeWebContext(context_.extensionDirectory, configuration.messageHandlerNames);
         handler_ = configuration.messageHandler;
         handlerNames_ = configuration.messageHandlerNames;
-        jsContext_ = jsc_context_new();
         WebKitNetworkSession* session =
             configuration.persistentDataStore ? makePersistentSession() : webkit_network_session_new_ephemeral();
         g_signal_connect(session, "download-started", G_CALLBACK(onDownloadStarted), this);
-        view_ = WEBKIT_WEB_VIEW(g_object_ref_sink(
-            g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", session, "user-content-manager", content, nullptr)));
+        view_ = WEBKIT_WEB_VIEW(
+            g_object_ref_sink(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", webContext, "network-session", session,
+                                           "user-content-manager", content, nullptr)));
+        g_object_unref(webContext);
         g_object_unref(session);
         g_object_unref(content);
+        // For the same reason as the window's cairo rendering: no OpenGL compositing in the
+        // web process, which halves its memory; the console has nothing that needs it.
+        webkit_settings_set_hardware_acceleration_policy(webkit_web_view_get_settings(view_),
+                                                         WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
         context_.webView = view_;
 
         g_signal_connect(view_, "decide-policy", G_CALLBACK(onDecidePolicy), this);
@@ -145,7 +170,6 @@ public:
         g_signal_handlers_disconnect_by_data(webkit_web_view_get_network_session(view_), this);
         if (context_.webView == view_) context_.webView = nullptr;
         g_object_unref(view_);
-        g_object_unref(jsContext_);
     }
     GtkWebView(const GtkWebView&) = delete;
     GtkWebView& operator=(const GtkWebView&) = delete;
@@ -170,8 +194,9 @@ public:
     void callAsyncJavaScript(const std::string& body, std::function<void(platform::ScriptResult)> done) override {
         // The callback owns `done`; WebKit always completes the call, also when the page goes away.
         auto* callback = new std::function<void(platform::ScriptResult)>(std::move(done));
-        webkit_web_view_call_async_javascript_function(view_, body.c_str(), static_cast<gssize>(body.size()), nullptr,
-                                                       nullptr, nullptr, nullptr, onScriptFinished, callback);
+        const std::string function = answeringAsJsonText(body);
+        webkit_web_view_call_async_javascript_function(view_, function.c_str(), static_cast<gssize>(function.size()),
+                                                       nullptr, nullptr, nullptr, nullptr, onScriptFinished, callback);
     }
 
     void evaluateJavaScript(const std::string& source) override {
@@ -198,7 +223,13 @@ private:
             (*done)(message);
             return;
         }
-        foundation::JsValue converted = toJsValue(value);
+        foundation::JsValue converted;
+        if (jsc_value_is_string(value)) {
+            g_autofree char* json = jsc_value_to_string(value);
+            converted = fromJsonText(json ? json : "");
+        } else {
+            converted = toJsValue(value);
+        }
         g_object_unref(value);
         (*done)(std::move(converted));
     }
@@ -308,8 +339,7 @@ private:
         // Only the handlers the page was given; a web process cannot invent others.
         if (std::find(self->handlerNames_.begin(), self->handlerNames_.end(), name) == self->handlerNames_.end())
             return TRUE;
-        self->handler_->didReceiveScriptMessage(
-            {name, parseJson(self->jsContext_, json), static_cast<bool>(mainFrame), origin});
+        self->handler_->didReceiveScriptMessage({name, fromJsonText(json), static_cast<bool>(mainFrame), origin});
         return TRUE;
     }
 
@@ -385,7 +415,6 @@ private:
 
     Context& context_;
     WebKitWebView* view_ = nullptr;
-    JSCContext* jsContext_ = nullptr;
     platform::ScriptMessageHandler* handler_ = nullptr;
     std::vector<std::string> handlerNames_;
     platform::NavigationDelegate* navigation_ = nullptr;

@@ -3,11 +3,13 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/foundation/json_text.h"
+
 namespace gtk {
 
 namespace {
 
-constexpr int kMaxDepth = 64;
+constexpr int kMaxDepth = foundation::kMaxJsonValueDepth;
 // A page can give an array any length without storing anything in it; a length past this is
 // not an inbox anyone has, and converting it would take the process's memory or minutes.
 constexpr int kMaxArrayLength = 1 << 20;
@@ -55,12 +57,17 @@ foundation::JsValue convert(JSCValue* value, int depth) {
 
 foundation::JsValue toJsValue(JSCValue* value) { return value ? convert(value, 0) : foundation::JsValue(); }
 
-foundation::JsValue parseJson(JSCContext* context, const char* json) {
-    JSCValue* value = jsc_value_new_from_json(context, json);
-    if (!value) return {};
-    foundation::JsValue result = toJsValue(value);
-    g_object_unref(value);
-    return result;
+foundation::JsValue fromJsonText(std::string_view json) {
+    return foundation::parseJsonText(json).value_or(foundation::JsValue());
+}
+
+std::string answeringAsJsonText(std::string_view body) {
+    // An arrow function keeps the outer function's `this` and `arguments`; JSON.stringify of
+    // undefined is undefined, which arrives as null.
+    std::string wrapped = "return JSON.stringify(await (async () => {\n";
+    wrapped += body;
+    wrapped += "\n})());";
+    return wrapped;
 }
 
 }  // namespace gtk

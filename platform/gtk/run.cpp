@@ -64,11 +64,17 @@ gint onHandleLocalOptions(GApplication* application, GVariantDict* options, gpoi
     return -1;
 }
 
+// The console is forms and lists: drawing it with cairo is as smooth as with OpenGL, and
+// without an OpenGL context the process keeps about a hundred MiB less for the whole day it
+// runs (Mesa's drivers and buffers), and starts faster. A renderer the user chose still holds.
+void preferSoftwareRendering() { g_setenv("GSK_RENDERER", "cairo", FALSE); }
+
 }  // namespace
 
 int runApplication(int argc, char** argv,
                    const std::function<std::unique_ptr<platform::ApplicationDelegate>(
                        platform::Platform&, const std::vector<std::string>& arguments)>& makeController) {
+    preferSoftwareRendering();
     Context context;
     // The session manager gives a start id to the programs it starts from the autostart folder.
     context.autostarted = !sessionStartId().empty();
