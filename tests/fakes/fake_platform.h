@@ -1,8 +1,9 @@
-// Fakes of every port, each with a control face for the tests: set state, read the calls
-// they received, fire timers, advance the clock. Every fake writes its calls into one shared
-// CallLog so that a test can check the order in which the controller used the platform.
+// Fakes of every port, each with a control face for the tests: set state, read what the
+// controller left, fire timers, advance the clock. The fakes write their calls into one shared
+// CallLog, so that a test can check the order in which the controller used the platform.
 #pragma once
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <memory>
@@ -19,11 +20,18 @@ namespace fakes {
 struct CallLog {
     std::vector<std::string> calls;
     void add(std::string call) { calls.push_back(std::move(call)); }
-    // Whether `call` was recorded.
-    bool has(const std::string& call) const;
-    // How many times `call` was recorded.
-    int count(const std::string& call) const;
+    bool has(const std::string& call) const { return count(call) > 0; }
+    int count(const std::string& call) const { return static_cast<int>(std::ranges::count(calls, call)); }
     void clear() { calls.clear(); }
+};
+
+// A fake that records its calls in the shared log.
+class Logging {
+public:
+    explicit Logging(CallLog& log) : log_(log) {}
+
+protected:
+    CallLog& log_;
 };
 
 class FakeClock final : public platform::Clock {
@@ -47,12 +55,15 @@ public:
     bool valid = true;
 };
 
-class FakeTimers final : public platform::Timers {
+class FakeTimers final : public platform::Timers, Logging {
 public:
-    FakeTimers(CallLog& log, FakeClock& clock) : log_(log), clock_(clock) {}
-    std::shared_ptr<platform::Timer> scheduleRepeating(double seconds, std::function<void()> fire) override;
-    std::shared_ptr<platform::Timer> scheduleOneShot(double seconds, std::function<void()> fire) override;
-
+    FakeTimers(CallLog& log, FakeClock& clock) : Logging(log), clock_(clock) {}
+    std::shared_ptr<platform::Timer> scheduleRepeating(double seconds, std::function<void()> fire) override {
+        return schedule(seconds, true, std::move(fire));
+    }
+    std::shared_ptr<platform::Timer> scheduleOneShot(double seconds, std::function<void()> fire) override {
+        return schedule(seconds, false, std::move(fire));
+    }
     // Moves the clock forward by `seconds`, firing every due timer in time order.
     void advance(double seconds);
     // The valid timers with this interval.
@@ -61,7 +72,7 @@ public:
     std::vector<std::shared_ptr<FakeTimer>> timers;
 
 private:
-    CallLog& log_;
+    std::shared_ptr<platform::Timer> schedule(double seconds, bool repeats, std::function<void()> fire);
     FakeClock& clock_;
 };
 
@@ -77,71 +88,102 @@ public:
     bool checked = false;
 };
 
-class FakeMenu final : public platform::Menu {
+class FakeMenu final : public platform::Menu, Logging {
 public:
-    explicit FakeMenu(CallLog& log, std::string title = {}) : title(std::move(title)), log_(log) {}
+    explicit FakeMenu(CallLog& log, std::string title = {}) : Logging(log), title(std::move(title)) {}
     std::shared_ptr<platform::MenuItem> addItem(const platform::MenuCommand& command,
                                                 std::function<void()> handler) override;
-    void addSeparator() override;
-    platform::Menu& addSubmenu(const std::string& title) override;
+    void addSeparator() override { items.emplace_back(std::make_shared<FakeMenuItem>())->separator = true; }
+    platform::Menu& addSubmenu(const std::string& title) override {
+        return *submenus.emplace_back(std::make_unique<FakeMenu>(log_, title));
+    }
 
     // The first item with this action, searched through the submenus.
     FakeMenuItem* findAction(const std::string& action);
     // Runs the handler of the item with this action.
-    void choose(const std::string& action);
+    void choose(const std::string& action) {
+        if (auto* item = findAction(action); item && item->handler) item->handler();
+    }
 
     std::string title;
     std::vector<std::shared_ptr<FakeMenuItem>> items;
     std::vector<std::unique_ptr<FakeMenu>> submenus;
-
-private:
-    CallLog& log_;
 };
 
-class FakeApplication final : public platform::Application {
+class FakeApplication final : public platform::Application, Logging {
 public:
-    explicit FakeApplication(CallLog& log) : log_(log) {}
+    using Logging::Logging;
     void setDelegate(platform::ApplicationDelegate* d) override { delegate = d; }
-    void setActivationPolicy(platform::ActivationPolicy policy) override;
-    void activateIgnoringOtherApps() override;
-    void terminate() override;
-    bool currentLaunchIsLoginItem() override;
-    void installQuitEventHandler() override;
-    std::unique_ptr<platform::ActivityToken> beginBackgroundActivity(const std::string& reason) override;
-    std::unique_ptr<platform::Menu> makeMainMenu() override;
-    void setMainMenu(std::unique_ptr<platform::Menu> menu) override;
+    void setActivationPolicy(platform::ActivationPolicy p) override {
+        policy = p;
+        log_.add(std::string("application.setActivationPolicy(") +
+                 (p == platform::ActivationPolicy::Regular ? "regular)" : "accessory)"));
+    }
+    void activateIgnoringOtherApps() override { log_.add("application.activate"); }
+    void terminate() override {
+        log_.add("application.terminate");
+        if (delegate && delegate->applicationShouldTerminate() == platform::TerminateReply::Now) terminated = true;
+    }
+    bool currentLaunchIsLoginItem() override {
+        log_.add("application.currentLaunchIsLoginItem");
+        return loginItemLaunch;
+    }
+    void installQuitEventHandler() override { log_.add("application.installQuitEventHandler"); }
+    std::unique_ptr<platform::ActivityToken> beginBackgroundActivity(const std::string& reason) override {
+        log_.add("application.beginBackgroundActivity(" + reason + ")");
+        return std::make_unique<platform::ActivityToken>();
+    }
+    std::unique_ptr<platform::Menu> makeMainMenu() override {
+        log_.add("application.makeMainMenu");
+        return std::make_unique<FakeMenu>(log_);
+    }
+    void setMainMenu(std::unique_ptr<platform::Menu> menu) override {
+        log_.add("application.setMainMenu");
+        mainMenu.reset(static_cast<FakeMenu*>(menu.release()));
+    }
 
     platform::ApplicationDelegate* delegate = nullptr;
     platform::ActivationPolicy policy = platform::ActivationPolicy::Regular;
     bool loginItemLaunch = false;
     bool terminated = false;  // a terminate() was answered with Now
     std::unique_ptr<FakeMenu> mainMenu;
-
-private:
-    CallLog& log_;
 };
 
-class FakeUserDefaults final : public platform::UserDefaults {
+class FakeUserDefaults final : public platform::UserDefaults, Logging {
 public:
     using Value = std::variant<std::vector<std::string>, std::string, bool>;
-    explicit FakeUserDefaults(CallLog& log) : log_(log) {}
-    std::optional<std::vector<std::string>> stringArray(const std::string& key) const override;
-    std::optional<std::string> string(const std::string& key) const override;
-    bool boolean(const std::string& key) const override;
-    void setStringArray(const std::string& key, const std::vector<std::string>& value) override;
-    void setString(const std::string& key, const std::string& value) override;
-    void setBoolean(const std::string& key, bool value) override;
+    using Logging::Logging;
+    std::optional<std::vector<std::string>> stringArray(const std::string& key) const override {
+        return get<std::vector<std::string>>(key);
+    }
+    std::optional<std::string> string(const std::string& key) const override { return get<std::string>(key); }
+    bool boolean(const std::string& key) const override { return get<bool>(key).value_or(false); }
+    void setStringArray(const std::string& key, const std::vector<std::string>& value) override { set(key, value); }
+    void setString(const std::string& key, const std::string& value) override { set(key, value); }
+    void setBoolean(const std::string& key, bool value) override { set(key, value); }
 
     std::map<std::string, Value> values;
-    int writes = 0;
 
 private:
-    CallLog& log_;
+    // The value under `key` when it has type T; a value of another type reads as absent.
+    template <typename T>
+    std::optional<T> get(const std::string& key) const {
+        const auto it = values.find(key);
+        if (it == values.end() || !std::holds_alternative<T>(it->second)) return std::nullopt;
+        return std::get<T>(it->second);
+    }
+    void set(const std::string& key, Value value) {
+        log_.add("defaults.set(" + key + ")");
+        values[key] = std::move(value);
+    }
 };
 
 class FakeBundle final : public platform::Bundle {
 public:
-    std::optional<std::string> infoString(const std::string& key) const override;
+    std::optional<std::string> infoString(const std::string& key) const override {
+        const auto it = info.find(key);
+        return it == info.end() ? std::nullopt : std::optional(it->second);
+    }
     std::string bundlePath() const override { return path; }
 
     std::map<std::string, std::string> info{{"CFBundleVersion", "41"}, {"CFBundleShortVersionString", "1.4.2"}};
@@ -150,26 +192,32 @@ public:
 
 class FakeFiles final : public platform::Files {
 public:
-    std::optional<std::vector<std::uint8_t>> read(const std::string& path) const override;
+    std::optional<std::vector<std::uint8_t>> read(const std::string& path) const override {
+        const auto it = contents.find(path);
+        return it == contents.end() ? std::nullopt : std::optional(it->second);
+    }
     bool isExecutableFile(const std::string& path) const override { return executables.contains(path); }
 
     std::map<std::string, std::vector<std::uint8_t>> contents;
     std::set<std::string> executables;
 };
 
-class FakeProcesses final : public platform::Processes {
+class FakeProcesses final : public platform::Processes, Logging {
 public:
-    explicit FakeProcesses(CallLog& log) : log_(log) {}
+    using Logging::Logging;
     int processIdentifier() const override { return pid; }
     std::optional<std::string> launch(const std::string& executable,
-                                      const std::vector<std::string>& arguments) override;
+                                      const std::vector<std::string>& arguments) override {
+        log_.add("processes.launch(" + executable + ")");
+        if (launchError) return launchError;
+        launched.push_back(arguments);
+        launched.back().insert(launched.back().begin(), executable);
+        return std::nullopt;
+    }
 
     int pid = 4242;
     std::optional<std::string> launchError;
     std::vector<std::vector<std::string>> launched;  // executable followed by its arguments
-
-private:
-    CallLog& log_;
 };
 
 class FakeLog final : public platform::Log {
@@ -178,18 +226,16 @@ public:
     std::vector<std::string> lines;
 };
 
-class FakeWorkspace final : public platform::Workspace {
+class FakeWorkspace final : public platform::Workspace, Logging {
 public:
-    explicit FakeWorkspace(CallLog& log) : log_(log) {}
-    bool openUrl(const foundation::Url& url) override;
-    std::vector<std::string> opened;
-    bool succeeds = true;
-
-private:
-    CallLog& log_;
+    using Logging::Logging;
+    bool openUrl(const foundation::Url& url) override {
+        log_.add("workspace.openUrl(" + url.string() + ")");
+        return true;
+    }
 };
 
-class FakeLoginItems final : public platform::LoginItems {
+class FakeLoginItems final : public platform::LoginItems, Logging {
 public:
     struct Service {
         platform::LoginServiceStatus status = platform::LoginServiceStatus::NotRegistered;
@@ -198,24 +244,23 @@ public:
         // The status a successful registration leaves (Enabled, or RequiresApproval).
         platform::LoginServiceStatus statusAfterRegister = platform::LoginServiceStatus::Enabled;
     };
-    explicit FakeLoginItems(CallLog& log) : log_(log) {}
+    using Logging::Logging;
     std::unique_ptr<platform::LoginService> agentService(const std::string& plistName) override;
     std::unique_ptr<platform::LoginService> mainAppService() override;
-    void openSystemSettingsLoginItems() override;
+    void openSystemSettingsLoginItems() override { log_.add("loginItems.openSystemSettings"); }
 
     Service agent;
     Service mainApp;
-    int settingsOpened = 0;
-
-private:
-    CallLog& log_;
 };
 
-class FakeNotificationCenter final : public platform::NotificationCenter {
+class FakeNotificationCenter final : public platform::NotificationCenter, Logging {
 public:
-    explicit FakeNotificationCenter(CallLog& log) : log_(log) {}
-    void setDelegate(platform::NotificationCenterDelegate* d) override;
-    void requestAuthorization(std::function<void(bool)> done) override;
+    using Logging::Logging;
+    void setDelegate(platform::NotificationCenterDelegate*) override { log_.add("notifications.setDelegate"); }
+    void requestAuthorization(std::function<void(bool)> done) override {
+        log_.add("notifications.requestAuthorization");
+        done(true);
+    }
     void add(platform::NotificationRequest request, std::function<void(std::optional<std::string>)> done) override;
     void delivered(std::function<void(std::vector<platform::NotificationRequest>)> done) override;
     void removeDelivered(const std::vector<std::string>& identifiers) override;
@@ -223,156 +268,127 @@ public:
     // Answers the delivered() calls held back while `holdDeliveredAnswers` was true.
     void answerDelivered();
 
-    platform::NotificationCenterDelegate* delegate = nullptr;
     std::vector<platform::NotificationRequest> shown;  // what the centre holds now
     std::vector<platform::NotificationRequest> added;  // every request posted, in order
     std::vector<std::vector<std::string>> removals;
     std::optional<std::string> refusal;  // the error every add() reports, when set
     bool holdDeliveredAnswers = false;
-    std::vector<std::function<void(std::vector<platform::NotificationRequest>)>> heldDelivered;
 
 private:
-    CallLog& log_;
+    std::vector<std::function<void(std::vector<platform::NotificationRequest>)>> held_;
 };
 
-class FakeUpdater final : public platform::Updater {
+class FakeUpdaterFactory final : public platform::UpdaterFactory, Logging {
 public:
-    explicit FakeUpdater(CallLog& log, bool automatic) : automatic(automatic), log_(log) {}
-    bool automaticallyChecksForUpdates() const override;
-    void checkForUpdatesInBackground() override;
-    void checkForUpdates() override;
-    bool automatic;
-
-private:
-    CallLog& log_;
-};
-
-class FakeUpdaterFactory final : public platform::UpdaterFactory {
-public:
-    explicit FakeUpdaterFactory(CallLog& log) : log_(log) {}
+    using Logging::Logging;
     std::unique_ptr<platform::Updater> makeUpdater(platform::UpdaterDelegate& delegate) override;
     platform::UpdaterDelegate* delegate = nullptr;
-    bool automatic = true;
-
-private:
-    CallLog& log_;
+    bool automatic = true;  // whether the updater checks automatically
 };
 
-class FakePrintOperation final : public platform::PrintOperation {
-public:
-    FakePrintOperation(CallLog& log, std::string what) : what(std::move(what)), log_(log) {}
-    void setShowsPrintPanel(bool shows) override { printPanel = shows; }
-    void setShowsProgressPanel(bool shows) override { progressPanel = shows; }
-    void runModal(platform::Window& window, std::function<void(bool)> done) override;
-    std::string what;
-    bool printPanel = false;
-    bool progressPanel = false;
-
-private:
-    CallLog& log_;
-};
-
-class FakeWebView final : public platform::WebView {
+class FakeWebView final : public platform::WebView, Logging {
 public:
     FakeWebView(CallLog& log, platform::WebViewConfiguration configuration)
-        : configuration(std::move(configuration)), log_(log) {}
-    void setNavigationDelegate(platform::NavigationDelegate* d) override;
-    void setUIDelegate(platform::UIDelegate* d) override;
-    void load(const foundation::Url& url) override;
-    void reload() override;
+        : Logging(log), configuration(std::move(configuration)) {}
+    void setNavigationDelegate(platform::NavigationDelegate*) override { log_.add("web.setNavigationDelegate"); }
+    void setUIDelegate(platform::UIDelegate*) override { log_.add("web.setUIDelegate"); }
+    void load(const foundation::Url& url) override {
+        log_.add("web.load(" + url.string() + ")");
+        loads.push_back(url.string());
+        currentUrl = url;
+    }
+    void reload() override { log_.add("web.reload"); }
     std::optional<foundation::Url> url() const override { return currentUrl; }
-    void callAsyncJavaScript(const std::string& body, std::function<void(platform::ScriptResult)> done) override;
-    void evaluateJavaScript(const std::string& source) override;
+    void callAsyncJavaScript(const std::string&, std::function<void(platform::ScriptResult)> done) override {
+        log_.add("web.callAsyncJavaScript");
+        scripts.push_back({std::move(done)});
+    }
+    void evaluateJavaScript(const std::string& source) override { log_.add("web.evaluateJavaScript(" + source + ")"); }
     std::unique_ptr<platform::PrintOperation> printOperation() override;
 
     // Sets the page URL as if a load of `text` had committed.
-    void showPage(const std::string& text);
+    void showPage(const std::string& text) { currentUrl = foundation::Url::parse(text); }
 
     platform::WebViewConfiguration configuration;
-    platform::NavigationDelegate* navigationDelegate = nullptr;
-    platform::UIDelegate* uiDelegate = nullptr;
     std::optional<foundation::Url> currentUrl;
     std::vector<std::string> loads;
-    int reloads = 0;
-    std::vector<std::string> evaluated;
     struct PendingScript {
-        std::string body;
         std::function<void(platform::ScriptResult)> done;
     };
     std::vector<PendingScript> scripts;  // async scripts not yet answered
-
-private:
-    CallLog& log_;
 };
 
-class FakeWindow final : public platform::Window {
+class FakeWindow final : public platform::Window, Logging {
 public:
-    explicit FakeWindow(CallLog& log) : log_(log) {}
-    void setContentView(platform::WebView& view) override;
-    void setReleasedWhenClosed(bool released) override;
-    void center() override;
-    void makeKeyAndOrderFront() override;
-    void orderOut() override;
+    using Logging::Logging;
+    void setContentView(platform::WebView&) override { log_.add("window.setContentView"); }
+    void setReleasedWhenClosed(bool released) override {
+        log_.add(std::string("window.setReleasedWhenClosed(") + (released ? "true)" : "false)"));
+    }
+    void center() override { log_.add("window.center"); }
+    void makeKeyAndOrderFront() override {
+        log_.add("window.makeKeyAndOrderFront");
+        visible = true;
+    }
+    void orderOut() override {
+        log_.add("window.orderOut");
+        visible = false;
+    }
     bool isVisible() const override { return visible; }
     bool hasAttachedSheet() const override { return sheet; }
 
-    int width = 0, height = 0;
-    std::string title;
     bool visible = false;
     bool sheet = false;
-    bool releasedWhenClosed = true;
-    platform::WebView* content = nullptr;
-
-private:
-    CallLog& log_;
 };
 
-class FakeViews final : public platform::Views {
+class FakeViews final : public platform::Views, Logging {
 public:
-    explicit FakeViews(CallLog& log) : log_(log) {}
+    using Logging::Logging;
     std::unique_ptr<platform::WebView> makeWebView(const platform::WebViewConfiguration& configuration) override;
     std::unique_ptr<platform::Window> makeWindow(int width, int height, const std::string& title) override;
 
     FakeWebView* web = nullptr;  // owned by the controller
     FakeWindow* window = nullptr;
-
-private:
-    CallLog& log_;
 };
 
-class FakePanels final : public platform::Panels {
+// The panels keep the answer callbacks for the test to call.
+class FakePanels final : public platform::Panels, Logging {
 public:
-    explicit FakePanels(CallLog& log) : log_(log) {}
-    void beginAlert(platform::Window& window, const platform::AlertSpec& alert,
-                    std::function<void(platform::AlertResult)> done) override;
-    void runModalAlert(const platform::AlertSpec& alert) override;
-    void beginOpenPanel(platform::Window& window, bool multiple, bool directories,
-                        std::function<void(std::optional<std::vector<std::string>>)> done) override;
-    void beginSavePanel(platform::Window& window, const std::string& suggestedName,
-                        std::function<void(std::optional<std::string>)> done) override;
-    void showAboutPanel() override;
+    using Logging::Logging;
+    void beginAlert(platform::Window&, const platform::AlertSpec& alert,
+                    std::function<void(platform::AlertResult)> done) override {
+        log_.add("panels.beginAlert(" + alert.messageText + ")");
+        alerts.push_back(alert);
+        pendingAlert = std::move(done);
+    }
+    void runModalAlert(const platform::AlertSpec& alert) override {
+        log_.add("panels.runModalAlert(" + alert.messageText + ")");
+        alerts.push_back(alert);
+    }
+    void beginOpenPanel(platform::Window&, bool multiple, bool directories,
+                        std::function<void(std::optional<std::vector<std::string>>)> done) override {
+        log_.add(std::string("panels.beginOpenPanel(") + (multiple ? "multiple " : "single ") +
+                 (directories ? "directories)" : "files)"));
+        pendingOpen = std::move(done);
+    }
+    void beginSavePanel(platform::Window&, const std::string& suggestedName,
+                        std::function<void(std::optional<std::string>)> done) override {
+        log_.add("panels.beginSavePanel(" + suggestedName + ")");
+        pendingSave = std::move(done);
+    }
+    void showAboutPanel() override { log_.add("panels.showAboutPanel"); }
 
-    std::vector<platform::AlertSpec> alerts;
-    std::vector<platform::AlertSpec> modalAlerts;
+    std::vector<platform::AlertSpec> alerts;  // sheets and modal alerts, in order
     std::function<void(platform::AlertResult)> pendingAlert;
     std::function<void(std::optional<std::vector<std::string>>)> pendingOpen;
     std::function<void(std::optional<std::string>)> pendingSave;
-    bool lastOpenMultiple = false, lastOpenDirectories = false;
-    std::string lastSuggestedName;
-
-private:
-    CallLog& log_;
 };
 
-class FakePrinting final : public platform::Printing {
+class FakePrinting final : public platform::Printing, Logging {
 public:
-    explicit FakePrinting(CallLog& log) : log_(log) {}
+    using Logging::Logging;
+    // Opens only bytes that start with "%PDF".
     std::unique_ptr<platform::PrintOperation> pdfPrintOperation(const std::vector<std::uint8_t>& bytes) override;
-    bool opensAsPdf = true;  // whether bytes starting with "%PDF" open
-    std::vector<std::vector<std::uint8_t>> documents;
-
-private:
-    CallLog& log_;
 };
 
 // Every fake, wired into one Platform.

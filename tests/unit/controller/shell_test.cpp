@@ -1,0 +1,349 @@
+// The launch sequence, the menus, the web view's configuration, reopen and the quit rules.
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/unit/controller/controller_fixture.h"
+
+namespace velmora::testing {
+namespace {
+
+using platform::ActivationPolicy;
+using platform::TerminateReply;
+
+// The launch calls; of the menu items only the two around the login-start configuration,
+// whose place in the sequence matters (the menu's content is checked below).
+Calls launchCalls(const fakes::CallLog& log) {
+    Calls kept;
+    for (const auto& call : log.calls)
+        if (!call.starts_with("menu.") || call == "menu.addItem(Démarrage automatique…)" ||
+            call == "menu.addItem(Tester la notification Velmóra)")
+            kept.push_back(call);
+    return kept;
+}
+
+TEST(Launch, RunsTheStepsInOrderInEveryMode) {
+    const Calls asksForTheLaunchEvent(2, "application.currentLaunchIsLoginItem");
+    const Calls common = {"application.beginBackgroundActivity(Surveillance des notifications Velmóra)",
+                          "application.installQuitEventHandler",
+                          "timers.scheduleRepeating(2)",
+                          "updaters.makeUpdater",
+                          "notifications.setDelegate",
+                          "notifications.requestAuthorization",
+                          "timers.scheduleRepeating(60)",
+                          "application.makeMainMenu",
+                          "menu.addItem(Démarrage automatique…)",
+                          "loginItems.agentService(fr.velmora.universal.background.plist)",
+                          "agent.register",
+                          "defaults.set(velmoraBackgroundAgentMigrated)",
+                          "defaults.set(velmoraLoginStartConfigured)",
+                          "loginItems.agentService(fr.velmora.universal.background.plist)",
+                          "menu.addItem(Tester la notification Velmóra)",
+                          "application.setMainMenu",
+                          "views.makeWebView",
+                          "web.setNavigationDelegate",
+                          "web.setUIDelegate",
+                          "views.makeWindow(1200x820, Velmóra)",
+                          "window.setContentView",
+                          "window.setReleasedWhenClosed(false)",
+                          "window.center"};
+    const Calls shown = {"window.makeKeyAndOrderFront", "application.activate", "updater.automaticallyChecksForUpdates",
+                         "updater.checkForUpdatesInBackground"};
+    const Calls hidden = {"application.setActivationPolicy(accessory)", "updater.automaticallyChecksForUpdates"};
+    const struct {
+        const char* name;
+        std::vector<std::string> arguments;
+        bool loginItemLaunch;
+        Calls head, tail;
+    } cases[] = {
+        {"normal launch", {kProgram}, false, asksForTheLaunchEvent, shown},
+        // Known from the arguments: the launch event is not asked for.
+        {"launched with --background", {kProgram, "--background"}, false, {}, hidden},
+        // Asked in willFinish; once true it is not asked again.
+        {"launched as a login item", {kProgram}, true, {asksForTheLaunchEvent[0]}, hidden},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig r;
+        r.fake.application.loginItemLaunch = c.loginItemLaunch;
+        r.fake.updaters.automatic = c.tail == shown;
+        r.launch(c.arguments);
+        Calls expected = c.head;
+        expected.insert(expected.end(), common.begin(), common.end());
+        expected.insert(expected.end(), c.tail.begin(), c.tail.end());
+        expected.push_back("web.load(https://velmora.fr/connexion.html)");
+        EXPECT_EQ(launchCalls(r.fake.log), expected);
+        EXPECT_EQ(r.window().visible, c.tail == shown);
+        ASSERT_TRUE(r.controller->pendingURL());
+        EXPECT_EQ(r.controller->pendingURL()->string(), kSignIn);
+    }
+}
+
+TEST(Launch, RecognisesOnlyTheExactBackgroundArgument) {
+    const struct {
+        std::vector<std::string> arguments;
+        bool loginLaunch;
+    } cases[] = {
+        {{"Velmora"}, false},
+        {{"Velmora", "-x", "--background", "y"}, true},  // in any position
+        {{"--background"}, true},                        // the program path counts too
+        {{"Velmora", "--Background"}, false},
+        {{"Velmora", "--background=1"}, false},
+        {{"Velmora", " --background"}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.arguments));
+        Rig r;
+        EXPECT_EQ(r.create(c.arguments).isLoginLaunch(), c.loginLaunch);
+    }
+}
+
+TEST(Launch, ReadsTheRunningBuildOnceAtCreation) {
+    Rig r;
+    r.create();
+    r.fake.bundle.info["CFBundleVersion"] = "42";
+    EXPECT_EQ(r.controller->build(), "41");
+}
+
+// Before the launch there is no window, web view, menu or poll timer: every operation that
+// needs one does nothing, and nothing fails.
+TEST(Launch, OperationsBeforeTheLaunchNeitherFailNorShowAnything) {
+    Rig r;
+    r.knownHosts({"salon.example"});
+    Velmora& velmora = r.create();
+    velmora.pollNativeNotifications();
+    velmora.deliverNativeNotice("id", "Titre", "Texte", "/admin", true);
+    int done = 0;
+    platform::NotificationRequest click;
+    click.content.userInfo = {{"url", "https://salon.example/admin"}};
+    velmora.didReceiveNotificationResponse(click, [&] { ++done; });
+    EXPECT_EQ(done, 1);
+    velmora.configureLoginStart();
+    EXPECT_EQ(r.fake.loginItems.agent.status, platform::LoginServiceStatus::Enabled);
+    EXPECT_EQ(velmora.applicationShouldTerminate(), TerminateReply::Cancel);
+    EXPECT_EQ(r.fake.application.policy, ActivationPolicy::Accessory);
+    EXPECT_TRUE(r.fake.notifications.added.empty());
+    EXPECT_FALSE(r.fake.log.has("notifications.delivered"));
+    EXPECT_FALSE(r.fake.log.has("window.makeKeyAndOrderFront"));
+
+    velmora.stopNativeService();
+    EXPECT_TRUE(r.fake.application.terminated);
+    Rig updating;
+    updating.create().updaterWillInstallUpdate();
+    updating.fake.application.terminate();
+    EXPECT_TRUE(updating.fake.application.terminated);
+}
+
+// Timers, menu items and platform answers hold the controller weakly.
+TEST(Launch, CallbacksAfterTheControllerIsGoneChangeNothing) {
+    Rig r;
+    r.console();
+    r.fake.notifications.holdDeliveredAnswers = true;
+    r.show("shared:salon.example:6", kConsole);
+    r.controller->pollNativeNotifications();
+    fakes::FakeMenuItem& status = r.item("");
+    const auto timers = r.fake.timers.timers;
+    auto pollAnswer = std::move(r.web().scripts.at(0).done);  // the web view goes with the controller
+
+    r.controller.reset();
+    r.fake.log.clear();
+    r.fake.notifications.answerDelivered();
+    pollAnswer(signedIn({JsValue::Object{{"id", "7"}, {"kind", "notice"}}}, JsValue::Array{"6"}));
+    for (const auto& timer : timers) timer->fire();
+    for (const char* action : {"checkForUpdates:", "terminate:", "toggleLoginStart", "testNativeNotice", "reload"})
+        r.menu().choose(action);
+
+    EXPECT_EQ(r.fake.log.calls, Calls{});
+    EXPECT_EQ(status.title(), "Notifications : connexion nécessaire");
+}
+
+// One row a menu item: "title|action|key", with "|run" when choosing it runs a handler.
+Calls rows(const fakes::FakeMenu& menu) {
+    Calls out;
+    for (const auto& item : menu.items)
+        out.push_back(item->separator ? "-"
+                                      : item->command.title + "|" + item->command.action + "|" +
+                                            item->command.keyEquivalent + (item->handler ? "|run" : ""));
+    return out;
+}
+
+TEST(Menus, HoldExactlyTheseItems) {
+    Rig r;
+    r.launch();
+    ASSERT_EQ(r.menu().submenus.size(), 3u);
+    EXPECT_TRUE(r.menu().items.empty());
+    EXPECT_EQ(r.menu().submenus[0]->title, "Velmóra");
+    EXPECT_EQ(rows(*r.menu().submenus[0]), (Calls{
+                                               "À propos d’Velmóra — version 1.4.2|orderFrontStandardAboutPanel:||run",
+                                               "-",
+                                               "Rechercher les mises à jour…|checkForUpdates:||run",
+                                               "-",
+                                               "Quitter Velmóra|terminate:|q|run",
+                                               "Notifications : connexion nécessaire||",
+                                               // Login start has already shown its real state.
+                                               "Démarrage automatique : activé|toggleLoginStart||run",
+                                               "Tester la notification Velmóra|testNativeNotice||run",
+                                               "Arrêter Velmóra et les notifications|stopNativeService||run",
+                                           }));
+    EXPECT_TRUE(r.item("toggleLoginStart").checked);
+    // The edit items have no handler: the platform sends them to the web view.
+    EXPECT_EQ(r.menu().submenus[1]->title, "Édition");
+    EXPECT_EQ(rows(*r.menu().submenus[1]), (Calls{"Annuler|undo:|z", "Couper|cut:|x", "Copier|copy:|c",
+                                                  "Coller|paste:|v", "Tout sélectionner|selectAll:|a"}));
+    EXPECT_EQ(r.menu().submenus[2]->title, "Navigation");
+    EXPECT_EQ(rows(*r.menu().submenus[2]), (Calls{"Changer d’espace|changeSpace||run", "Actualiser|reload|r|run",
+                                                  "Ouvrir dans Safari|safari||run"}));
+}
+
+TEST(Menus, CommandsReachTheirTargets) {
+    Rig r;
+    r.console(std::nullopt);
+    r.fake.log.clear();
+    r.menu().choose("checkForUpdates:");
+    r.menu().choose("orderFrontStandardAboutPanel:");
+    r.menu().choose("safari");  // no page yet: the sign-in page
+    r.web().showPage("https://salon.example/admin?x=1");
+    r.menu().choose("safari");
+    r.menu().choose("reload");
+    r.fake.defaults.values["velmoraInstanceHost"] = std::string("salon.example");
+    r.menu().choose("changeSpace");
+    r.menu().choose("terminate:");  // an ordinary quit: back to the background, the service lives on
+    EXPECT_EQ(r.fake.log.calls, (Calls{
+                                    "updater.checkForUpdates",
+                                    "panels.showAboutPanel",
+                                    "workspace.openUrl(https://velmora.fr/connexion.html)",
+                                    "workspace.openUrl(https://salon.example/admin?x=1)",
+                                    "web.reload",
+                                    "web.load(https://velmora.fr/connexion.html)",
+                                    "application.terminate",
+                                    "window.orderOut",
+                                    "application.setActivationPolicy(accessory)",
+                                }));
+    EXPECT_FALSE(r.fake.application.terminated);
+    EXPECT_EQ(r.fake.timers.withInterval(60.0).size() + r.fake.timers.withInterval(2.0).size(), 2u);
+    // The remembered console is kept: a restart without signing in opens it again.
+    EXPECT_EQ(r.fake.defaults.string("velmoraInstanceHost"), "salon.example");
+}
+
+TEST(WebView, GetsTheBridgeHandlersAndTheDesktopObject) {
+    const struct {
+        const char* name;
+        std::map<std::string, std::string> info;
+        const char* desktop;
+    } cases[] = {
+        {"as bundled",
+         {{"CFBundleVersion", "41"}, {"CFBundleShortVersionString", "1.4.2"}},
+         R"({"build":"41","version":"1.4.2"})"},
+        {"escaped, no build",
+         {{"CFBundleShortVersionString", "1.0 \"beta\"</script>"}},
+         R"({"build":"","version":"1.0 \"beta\"</script>"})"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig r;
+        r.fake.bundle.info = c.info;
+        r.launch();
+        const auto& configuration = r.web().configuration;
+        EXPECT_TRUE(configuration.persistentDataStore);
+        EXPECT_EQ(configuration.messageHandler, r.controller.get());
+        EXPECT_EQ(configuration.messageHandlerNames,
+                  (Calls{"velmoraInstance", "velmoraPrint", "velmoraUpdate", "velmoraMailRead", "velmoraNoticeRead"}));
+        ASSERT_EQ(configuration.userScripts.size(), 2u);
+        EXPECT_EQ(
+            configuration.userScripts[0].source,
+            std::string("Object.defineProperty(window,'velmoraDesktop',{value:Object.freeze(") + c.desktop + ")});");
+        EXPECT_EQ(configuration.userScripts[0].injectionTime, platform::UserScriptInjectionTime::DocumentStart);
+        EXPECT_EQ(configuration.userScripts[1].injectionTime, platform::UserScriptInjectionTime::DocumentEnd);
+        EXPECT_TRUE(configuration.userScripts[0].mainFrameOnly && configuration.userScripts[1].mainFrameOnly);
+        // The about item carries the short version, or nothing after the prefix.
+        const auto version = c.info.find("CFBundleShortVersionString");
+        EXPECT_EQ(r.menu().submenus[0]->items[0]->command.title,
+                  "À propos d’Velmóra — version " + (version == c.info.end() ? std::string() : version->second));
+    }
+}
+
+TEST(Background, TerminationEndsTheProcessOnlyThroughAnOpenGate) {
+    const auto handOverToNewerBuild = [](Rig& r) {
+        r.installInfo(infoPlist("42"));
+        r.fake.files.executables.insert(kHelper);
+        r.fake.timers.advance(4.0);
+        ASSERT_EQ(r.fake.processes.launched.size(), 1u);
+    };
+    const struct {
+        const char* behaviour;
+        std::function<void(Rig&)> open;
+        int terminateAsks;  // how often opening asked the application to terminate
+        TerminateReply reply;
+    } cases[] = {
+        {"no gate: the request becomes a return to the background", [](Rig&) {}, 0, TerminateReply::Cancel},
+        {"log out, restart or shut down opens the stop gate", [](Rig& r) { r.controller->handleQuitEvent(true); }, 1,
+         TerminateReply::Now},
+        {"a script's quit opens no gate", [](Rig& r) { r.controller->handleQuitEvent(false); }, 1,
+         TerminateReply::Cancel},
+        {"the stop command opens the stop gate", [](Rig& r) { r.menu().choose("stopNativeService"); }, 1,
+         TerminateReply::Now},
+        {"a relaunch into a newer build opens the restart gate", handOverToNewerBuild, 1, TerminateReply::Now},
+        {"the updater installing opens the update gate",
+         [](Rig& r) { r.fake.updaters.delegate->updaterWillInstallUpdate(); }, 0, TerminateReply::Now},
+        {"the updater relaunching opens the update gate",
+         [](Rig& r) { r.fake.updaters.delegate->updaterWillRelaunchApplication(); }, 0, TerminateReply::Now},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.behaviour);
+        Rig r;
+        r.launch();
+        r.fake.log.clear();
+        c.open(r);
+        EXPECT_EQ(r.fake.log.count("application.terminate"), c.terminateAsks);
+        r.window().visible = true;
+        r.fake.application.policy = ActivationPolicy::Regular;
+        // Asked twice: once open, a gate stays open.
+        for (int round = 0; round < 2; ++round) {
+            r.fake.log.clear();
+            EXPECT_EQ(r.controller->applicationShouldTerminate(), c.reply);
+            const bool hides = c.reply == TerminateReply::Cancel;
+            EXPECT_EQ(r.fake.log.calls,
+                      (hides ? Calls{"window.orderOut", "application.setActivationPolicy(accessory)"} : Calls{}));
+            EXPECT_EQ(r.window().visible, !hides);
+        }
+    }
+}
+
+TEST(Background, StopCommandEndsThePollAndLeavesTheRestToTheEndOfTheProcess) {
+    Rig r;
+    r.launch();
+    r.show("velmora-notification-test-1");
+    const auto noticeTimer = r.fake.timers.withInterval(60.0).at(0);
+    const auto watchTimer = r.fake.timers.withInterval(2.0).at(0);
+    r.fake.log.clear();
+    r.menu().choose("stopNativeService");
+    EXPECT_TRUE(r.fake.application.terminated);
+    EXPECT_FALSE(noticeTimer->isValid());
+    EXPECT_TRUE(watchTimer->isValid());
+    EXPECT_EQ(r.fake.notifications.shown.size(), 1u);
+    EXPECT_EQ(r.fake.loginItems.agent.status, platform::LoginServiceStatus::Enabled);
+    EXPECT_EQ(r.fake.log.calls, Calls{"application.terminate"});
+}
+
+TEST(Background, ClosingTheLastWindowTurnsIntoABackgroundApplication) {
+    Rig r;
+    r.launch();
+    r.fake.log.clear();
+    EXPECT_FALSE(r.controller->applicationShouldTerminateAfterLastWindowClosed());
+    EXPECT_EQ(r.fake.log.calls, Calls{"application.setActivationPolicy(accessory)"});
+}
+
+TEST(Background, ReopenShowsTheSameWindowWithoutReloadingAFinishedPage) {
+    Rig r;
+    r.launch({kProgram, "--background"});
+    r.controller->didFinishNavigation();  // the start page loaded while hidden
+    r.fake.log.clear();
+    EXPECT_TRUE(r.controller->applicationShouldHandleReopen(false));
+    EXPECT_EQ(r.fake.log.calls, (Calls{"application.setActivationPolicy(regular)", "window.makeKeyAndOrderFront",
+                                       "application.activate"}));
+    EXPECT_TRUE(r.window().visible);
+}
+
+}  // namespace
+}  // namespace velmora::testing

@@ -1,0 +1,406 @@
+// Instance hosts, navigation policy, connection retry, the page bridge, printing and dialogs.
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/foundation/base64.h"
+#include "tests/unit/controller/controller_fixture.h"
+
+namespace velmora::testing {
+namespace {
+
+using platform::NavigationPolicy;
+
+TEST(InstanceHosts, JudgesInstanceUrlsExactly) {
+    const struct {
+        const char* url;
+        std::optional<std::string> judged;
+    } cases[] = {
+        {"https://salon.example/admin?notification=notice&noticeId=7#x",
+         "https://salon.example/admin?notification=notice&noticeId=7#x"},
+        {"https://velmora.fr:443/admin", "https://velmora.fr:443/admin"},  // the explicit default port stays
+        {"http://velmora.fr/admin", std::nullopt},
+        {"HTTPS://velmora.fr/admin", std::nullopt},  // scheme compared exactly
+        {"//velmora.fr/admin", std::nullopt},        // no scheme
+        {"https://velmora.fr:8443/admin", std::nullopt},
+        {"https://u@velmora.fr/admin", std::nullopt},
+        {"https://:p@velmora.fr/admin", std::nullopt},
+        {"https://Velmora.fr/admin", std::nullopt},  // no case folding
+        {"https://velmora.fr./admin", std::nullopt},
+        {"https://other.example/admin", std::nullopt},
+        {"mailto:a@velmora.fr", std::nullopt},
+        // A retired host moves to the public site, although it is also allowed.
+        {"https://ancien.example/admin?a=1#f", "https://velmora.fr/admin?a=1#f"},
+        {"https://ancien.example:443/x", "https://velmora.fr:443/x"},
+        {"https://ancien.example:444/x", std::nullopt},
+    };
+    Rig r;
+    r.console();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url);
+        const auto judged = r.controller->currentInstanceURL(*foundation::Url::parse(c.url));
+        EXPECT_EQ(judged ? std::optional(judged->string()) : std::nullopt, c.judged);
+    }
+}
+
+TEST(InstanceHosts, ChoosesTheStartPage) {
+    const struct {
+        const char* name;
+        std::optional<std::vector<std::string>> known;
+        std::optional<std::string> stored;
+        std::string start;
+    } cases[] = {
+        {"first launch", std::nullopt, std::nullopt, kSignIn},
+        {"remembered instance", Calls{"salon.example"}, "salon.example", "https://salon.example/admin"},
+        {"stored host never admitted", Calls{"autre.example"}, "salon.example", kSignIn},
+        {"stored public host", Calls{"velmora.fr"}, "velmora.fr", kSignIn},
+        {"stored retired host", Calls{"ancien.example"}, "ancien.example", kSignIn},
+        {"stored host differs in case", Calls{"salon.example"}, "Salon.example", kSignIn},
+        {"stored host that cannot form a URL", Calls{"a b"}, "a b", kSignIn},
+        {"stored host that would change the path", Calls{"a/b"}, "a/b", kSignIn},
+        {"stored host with a port", Calls{"a:8443"}, "a:8443", kSignIn},
+        {"stored empty host", Calls{""}, "", kSignIn},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig r;
+        if (c.known) r.knownHosts(*c.known);
+        if (c.stored) r.fake.defaults.values["velmoraInstanceHost"] = *c.stored;
+        r.launch();
+        EXPECT_EQ(r.web().loads, Calls{c.start});
+        EXPECT_EQ(r.controller->pendingURL()->string(), c.start);
+    }
+}
+
+platform::NavigationAction action(const char* url, std::optional<bool> mainFrame, bool download = false) {
+    return {url ? foundation::Url::parse(url) : std::nullopt, mainFrame, download};
+}
+
+TEST(Navigation, DecidesEveryNavigationByTheTable) {
+    const auto cancel = NavigationPolicy::Cancel, allow = NavigationPolicy::Allow;
+    const struct {
+        const char* name;
+        platform::NavigationAction action;
+        NavigationPolicy policy;
+        const char* call = nullptr;  // the one platform call it makes
+    } cases[] = {
+        {"retired host in the main frame", action("https://ancien.example/a?b=1#f", true), cancel,
+         "web.load(https://velmora.fr/a?b=1#f)"},
+        {"retired host in a new window", action("https://ancien.example/x", std::nullopt), cancel,
+         "web.load(https://velmora.fr/x)"},
+        {"retired host in a sub-frame", action("https://ancien.example/x", false), allow},
+        {"retired host over http", action("http://ancien.example/x", true), allow},
+        {"download attribute", action(kConsole, true, true), NavigationPolicy::Download},
+        {"download in a sub-frame", action("https://other.example/f.pdf", false, true), NavigationPolicy::Download},
+        {"no URL", action(nullptr, true), allow},
+        {"mailto", action("mailto:contact@salon.example", true), cancel,
+         "workspace.openUrl(mailto:contact@salon.example)"},
+        {"tel in a sub-frame", action("tel:+33123456789", false), cancel, "workspace.openUrl(tel:+33123456789)"},
+        {"MAILTO is not mailto", action("MAILTO:a@b.fr", true), allow},
+        {"an unrelated site", action("https://www.example.org/", true), allow},
+        {"an allowed console", action(kConsole, true), allow},
+    };
+    Rig r;
+    r.console();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        r.fake.log.clear();
+        EXPECT_EQ(r.controller->decidePolicyForNavigationAction(c.action), c.policy);
+        EXPECT_EQ(r.fake.log.calls, c.call ? Calls{c.call} : Calls{});
+    }
+    EXPECT_EQ(r.controller->decidePolicyForNavigationResponse({true}), platform::ResponsePolicy::Allow);
+    EXPECT_EQ(r.controller->decidePolicyForNavigationResponse({false}), platform::ResponsePolicy::Download);
+    // Pages that open a window, instance pages included, go to the default browser.
+    r.fake.log.clear();
+    r.controller->requestNewWebView(action(kConsole, std::nullopt));
+    r.controller->requestNewWebView(action(nullptr, std::nullopt));
+    EXPECT_EQ(r.fake.log.calls, Calls{"workspace.openUrl(https://salon.example/admin)"});
+}
+
+struct ConnectionRig : Rig {
+    ConnectionRig() { launch(); }
+    void fail() { controller->didFailProvisionalNavigation({7, "Connexion refusée"}); }
+    size_t retryTimers() { return fake.timers.withInterval(15.0).size(); }
+};
+
+TEST(Connection, AFailedStartRetriesFifteenSecondsAfterTheLastFailureUntilALoadFinishes) {
+    ConnectionRig r;
+    r.controller->didFailProvisionalNavigation({7, "Could not connect: Connection refused"});
+    EXPECT_EQ(r.status(), "Connexion en cours — nouvelle tentative automatique");
+    EXPECT_EQ(r.fake.systemLog.lines,
+              Calls{"Velmóra: connexion temporairement indisponible: Could not connect: Connection refused"});
+    r.fake.timers.advance(10.0);
+    r.fail();  // the first timer, due at 15 s, is cancelled
+    EXPECT_EQ(r.retryTimers(), 1u);
+    r.web().loads.clear();
+    r.fake.timers.advance(14.9);
+    EXPECT_TRUE(r.web().loads.empty());
+    r.fake.timers.advance(0.1);
+    EXPECT_EQ(r.web().loads, Calls{kSignIn});
+    // The retried load fails on another page: the first target stays the retry target.
+    r.web().showPage("https://velmora.fr/ailleurs");
+    r.fail();
+    r.fake.timers.advance(15.0);
+    EXPECT_EQ(r.web().loads, (Calls{kSignIn, kSignIn}));
+    EXPECT_EQ(r.fake.systemLog.lines.size(), 3u);
+
+    r.controller->didFinishNavigation();
+    EXPECT_FALSE(r.controller->pendingURL());
+    EXPECT_EQ(r.retryTimers(), 0u);
+    r.fake.timers.advance(60.0);
+    EXPECT_EQ(r.web().loads.size(), 2u);
+}
+
+TEST(Connection, ACancelledLoadChangesNothing) {
+    ConnectionRig r;
+    r.controller->didFinishNavigation();
+    r.item("").setTitle("Notifications synchronisées : actives");
+    r.fake.log.clear();
+    r.controller->didFailProvisionalNavigation({platform::NavigationError::kCancelled, "cancelled"});
+    EXPECT_TRUE(r.fake.log.calls.empty());
+    EXPECT_TRUE(r.fake.systemLog.lines.empty());
+    EXPECT_EQ(r.status(), "Notifications synchronisées : actives");
+    EXPECT_FALSE(r.controller->pendingURL());
+}
+
+TEST(Connection, AFailureWithNoPageAndNoTargetRetriesNothing) {
+    ConnectionRig r;
+    r.controller->didFinishNavigation();
+    r.web().currentUrl.reset();
+    r.fail();
+    EXPECT_FALSE(r.controller->pendingURL());
+    r.web().loads.clear();
+    r.fake.timers.advance(15.0);
+    EXPECT_TRUE(r.web().loads.empty());
+}
+
+TEST(Connection, ShowingTheWindowRetriesAtOnce) {
+    ConnectionRig r;
+    r.fail();
+    r.web().loads.clear();
+    r.controller->showNativeWindow();
+    EXPECT_EQ(r.web().loads, Calls{kSignIn});
+    EXPECT_EQ(r.retryTimers(), 0u);
+    EXPECT_TRUE(r.controller->pendingURL());  // kept until a load finishes
+}
+
+TEST(Connection, ADeadPageIsLoadedAgain) {
+    const struct {
+        const char* name;
+        bool pending;
+        std::optional<std::string> shown;
+        Calls loads;
+    } cases[] = {
+        {"the page still being connected to", true, "https://velmora.fr/ailleurs", {kSignIn}},
+        {"the page shown", false, "https://salon.example/admin?x=1", {"https://salon.example/admin?x=1"}},
+        {"no page at all", false, std::nullopt, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ConnectionRig r;
+        if (!c.pending) r.controller->didFinishNavigation();
+        r.web().currentUrl = c.shown ? foundation::Url::parse(*c.shown) : std::nullopt;
+        r.web().loads.clear();
+        r.controller->webContentProcessDidTerminate();
+        EXPECT_EQ(r.web().loads, c.loads);
+    }
+}
+
+struct BridgeRig : Rig {
+    BridgeRig() { console(); }
+    // Posts a message and returns the platform calls it caused.
+    Calls post(const std::string& name, JsValue body, bool mainFrame, const std::string& origin) {
+        fake.log.clear();
+        controller->didReceiveScriptMessage({name, std::move(body), mainFrame, origin});
+        return fake.log.calls;
+    }
+};
+
+// Every message by name, body, frame and origin, with the platform calls it causes.
+TEST(PageBridge, HandlesEveryMessageByItsTable) {
+    const auto mail = [](const JsValue::Object& changes) {
+        JsValue::Object body{{"uid", "12"}, {"validity", "3"}, {"account", "a@b.fr"}};
+        for (const auto& [key, value] : changes) body[key] = value;
+        return JsValue(body);
+    };
+    const std::string pdf = foundation::encodeBase64({'%', 'P', 'D', 'F', '-', '1', '.', '4', '\n'});
+    const JsValue ids = JsValue::Object{{"ids", JsValue::Array{"a", "b"}}};
+    const std::string afterPrint = "web.evaluateJavaScript(window.dispatchEvent(new Event('afterprint')))";
+    const Calls none, admitted{"defaults.set(velmoraKnownHosts)"}, update{"updater.checkForUpdates"},
+        cleared{"notifications.delivered", "notifications.removeDelivered"}, page{"print.runModal(page)", afterPrint},
+        printedPdf{"print.runModal(pdf)", afterPrint};
+    const char* salon = "salon.example";
+    const char* site = kPublicHost;
+    const struct {
+        const char* name;
+        JsValue body;
+        bool mainFrame;
+        const char* origin;
+        Calls effect;
+    } cases[] = {
+        // Only the main frame of the public sign-in site adds hosts, given a strict base URL.
+        {"velmoraInstance", "https://x.example", true, site, admitted},
+        {"velmoraInstance", "https://x.example/", true, site, admitted},
+        {"velmoraInstance", "https://x.example", false, site, none},
+        {"velmoraInstance", "https://x.example", true, salon, none},
+        {"velmoraInstance", "https://x.example", true, "Velmora.fr", none},
+        {"velmoraInstance", "https://x.example/admin", true, site, none},
+        {"velmoraInstance", "https://x.example/?a=1", true, site, none},
+        {"velmoraInstance", "https://x.example?", true, site, none},
+        {"velmoraInstance", "https://x.example/#f", true, site, none},
+        {"velmoraInstance", "https://x.example:443", true, site, none},  // a port, even the default one
+        {"velmoraInstance", "https://x.example:", true, site, none},
+        {"velmoraInstance", "https://u@x.example", true, site, none},
+        {"velmoraInstance", "https://:p@x.example", true, site, none},
+        {"velmoraInstance", "http://x.example", true, site, none},
+        {"velmoraInstance", "HTTPS://x.example", true, site, none},
+        {"velmoraInstance", "https://", true, site, none},
+        {"velmoraInstance", " https://x.example", true, site, none},
+        {"velmoraInstance", "https://x example", true, site, none},
+        {"velmoraInstance", JsValue::Array{"https://x.example"}, true, site, none},
+        {"velmoraInstance", JsValue::Object{{"url", "https://x.example"}}, true, site, none},
+        // Every other handler: the main frame of an allowed host.
+        {"velmoraNoticeRead", ids, true, salon, cleared},
+        {"velmoraNoticeRead", ids, true, site, cleared},
+        {"velmoraNoticeRead", ids, false, salon, none},
+        {"velmoraNoticeRead", ids, true, "inconnu.example", none},
+        {"velmoraNoticeRead", JsValue::Object{{"ids", JsValue::Array{"a", 2}}}, true, salon, none},
+        {"velmoraNoticeRead", JsValue::Object{{"ids", "a"}}, true, salon, none},
+        {"velmoraNoticeRead", JsValue::Object{{"ids", JsValue::Object{{"0", "a"}}}}, true, salon, none},
+        {"velmoraNoticeRead", JsValue::Object{{"id", JsValue::Array{"a"}}}, true, salon, none},
+        {"velmoraNoticeRead", JsValue::Array{"a"}, true, salon, none},
+        // A read mail needs a dictionary of strings with a non-empty uid, validity and account.
+        {"velmoraMailRead", mail({}), true, salon, cleared},
+        {"velmoraMailRead", mail({{"folder", "INBOX"}}), true, salon, cleared},
+        {"velmoraMailRead", mail({}), false, salon, none},
+        {"velmoraMailRead", mail({}), true, "inconnu.example", none},
+        {"velmoraMailRead", mail({{"uid", 12}}), true, salon, none},
+        {"velmoraMailRead", mail({{"count", 1}}), true, salon, none},
+        {"velmoraMailRead", mail({{"uid", ""}}), true, salon, none},
+        {"velmoraMailRead", mail({{"validity", ""}}), true, salon, none},
+        {"velmoraMailRead", mail({{"account", ""}}), true, salon, none},
+        {"velmoraMailRead", JsValue::Object{{"uid", "12"}, {"validity", "3"}}, true, salon, none},
+        {"velmoraMailRead", JsValue::Array{"12", "3", "a@b.fr"}, true, salon, none},
+        {"velmoraUpdate", JsValue(), true, salon, update},
+        {"velmoraUpdate", 42, false, salon, none},
+        {"velmoraUpdate", JsValue(), true, "inconnu.example", none},
+        // A strictly decoded PDF prints as such; anything else prints the page.
+        {"velmoraPrint", "print", true, salon, page},
+        {"velmoraPrint", "print", false, salon, none},
+        {"velmoraPrint", "print", true, "inconnu.example", none},
+        {"velmoraPrint", "print", true, "", none},
+        {"velmoraPrint", JsValue::Object{{"pdf", pdf}}, true, salon, printedPdf},
+        {"velmoraPrint", JsValue::Object{{"pdf", pdf.substr(0, 4) + "\n" + pdf.substr(4)}}, true, salon, page},
+        {"velmoraPrint", JsValue::Object{{"pdf", 7}}, true, salon, page},
+        {"velmoraPrint", JsValue::Object{{"pdf", foundation::encodeBase64({'h', 'e', 'l', 'l', 'o'})}}, true, salon,
+         page},
+        {"velmoraPrint", JsValue::Object{{"pdf", ""}}, true, salon, page},
+        {"velmoraPrint", JsValue::Object{{"file", pdf}}, true, salon, page},
+        {"velmoraUnknown", "print", true, salon, none},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " " + c.body.toJson() + " from " + c.origin +
+                     (c.mainFrame ? " main frame" : " sub-frame"));
+        BridgeRig r;
+        EXPECT_EQ(r.post(c.name, c.body, c.mainFrame, c.origin), c.effect);
+        EXPECT_EQ(r.controller->allowed().contains("x.example"), c.effect == admitted);
+    }
+}
+
+TEST(PageBridge, AdmissionRewritesTheWholeSetEveryTimeAndLoadsNothing) {
+    BridgeRig r;
+    r.post("velmoraInstance", "https://x.example", true, kPublicHost);
+    EXPECT_EQ(r.post("velmoraInstance", "https://x.example/", true, kPublicHost),
+              Calls{"defaults.set(velmoraKnownHosts)"});
+    EXPECT_EQ(r.fake.defaults.stringArray("velmoraKnownHosts"),
+              (Calls{"ancien.example", "autre.example", "salon.example", "velmora.fr", "x.example"}));
+    EXPECT_FALSE(r.fake.defaults.string("velmoraInstanceHost"));
+    // A host admitted in this run can send the console's messages at once.
+    EXPECT_EQ(r.post("velmoraUpdate", JsValue(), true, "x.example"), Calls{"updater.checkForUpdates"});
+}
+
+struct DialogRig : Rig {
+    DialogRig() { launch(); }
+    void answer(int button, std::string text = {}) {
+        ASSERT_TRUE(fake.panels.pendingAlert);
+        std::exchange(fake.panels.pendingAlert, nullptr)({button, std::move(text)});
+    }
+};
+
+// The page's alert, confirm and prompt: the sheet shown, and the answer the page gets,
+// written "done", "true" or "false", the text, or "null".
+TEST(Dialogs, AnswerThePageByTheButtonChosen) {
+    const Calls confirm{"Confirmer", "Annuler"}, prompt{"Valider", "Annuler"};
+    const struct {
+        const char* name;
+        char kind;  // 'a'lert, 'c'onfirm or 'p'rompt
+        std::optional<std::string> defaultText;
+        int button;
+        std::string typed;
+        std::string answer;
+    } cases[] = {
+        {"alert", 'a', std::nullopt, 0, "", "done"},
+        {"confirmed", 'c', std::nullopt, 0, "", "true"},
+        {"confirm cancelled", 'c', std::nullopt, 1, "", "false"},
+        {"confirm closed", 'c', std::nullopt, -1, "", "false"},
+        {"default text kept", 'p', "Dupont", 0, "Dupont", "Dupont"},
+        {"cleared field answers empty, not null", 'p', "Dupont", 0, "", ""},
+        {"no default text", 'p', std::nullopt, 0, "Martin", "Martin"},
+        {"prompt cancelled", 'p', "Dupont", 1, "Dupont", "null"},
+        {"prompt closed", 'p', std::nullopt, -1, "", "null"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DialogRig r;
+        std::optional<std::string> answer;
+        if (c.kind == 'a') r.controller->runJavaScriptAlert("Question ?", [&] { answer = "done"; });
+        if (c.kind == 'c')
+            r.controller->runJavaScriptConfirm("Question ?", [&](bool ok) { answer = ok ? "true" : "false"; });
+        if (c.kind == 'p')
+            r.controller->runJavaScriptTextInput("Question ?", c.defaultText,
+                                                 [&](auto text) { answer = text.value_or("null"); });
+        const auto& alert = r.fake.panels.alerts.at(0);
+        EXPECT_EQ(alert.messageText, "Question ?");
+        EXPECT_EQ(alert.buttons, c.kind == 'a' ? Calls{} : c.kind == 'c' ? confirm : prompt);
+        EXPECT_EQ(alert.textField, c.kind == 'p' ? std::optional(c.defaultText.value_or("")) : std::nullopt);
+        EXPECT_FALSE(answer);  // the page waits for the answer
+        r.answer(c.button, c.typed);
+        EXPECT_EQ(answer, c.answer);
+    }
+}
+
+TEST(Dialogs, FileChooserFollowsTheRequest) {
+    DialogRig r;
+    std::optional<std::vector<std::string>> chosen;
+    r.controller->runOpenPanel({true, false}, [&](auto files) { chosen = std::move(files); });
+    r.fake.panels.pendingOpen(Calls{"/tmp/a.pdf", "/tmp/b.pdf"});
+    EXPECT_EQ(chosen, (Calls{"/tmp/a.pdf", "/tmp/b.pdf"}));
+    r.controller->runOpenPanel({false, true}, [&](auto files) { chosen = std::move(files); });
+    r.fake.panels.pendingOpen(std::nullopt);
+    EXPECT_FALSE(chosen);
+    EXPECT_TRUE(r.fake.log.has("panels.beginOpenPanel(multiple files)"));
+    EXPECT_TRUE(r.fake.log.has("panels.beginOpenPanel(single directories)"));
+}
+
+TEST(Dialogs, DownloadsAskTheControllerForTheirDestination) {
+    DialogRig r;
+    struct RecordingDownload final : platform::Download {
+        void setDelegate(platform::DownloadDelegate* d) override { delegate = d; }
+        platform::DownloadDelegate* delegate = nullptr;
+    } fromAction, fromResponse;
+    r.controller->navigationActionDidBecomeDownload(fromAction);
+    r.controller->navigationResponseDidBecomeDownload(fromResponse);
+    EXPECT_EQ(fromAction.delegate, r.controller.get());
+    EXPECT_EQ(fromResponse.delegate, r.controller.get());
+
+    std::optional<std::string> destination{"unset"};
+    fromAction.delegate->decideDestination(fromAction, "facture-2026.txt", [&](auto path) { destination = path; });
+    EXPECT_TRUE(r.fake.log.has("panels.beginSavePanel(facture-2026.txt)"));
+    r.fake.panels.pendingSave(std::nullopt);  // cancelled: the download is cancelled
+    EXPECT_FALSE(destination);
+}
+
+}  // namespace
+}  // namespace velmora::testing
