@@ -1,0 +1,516 @@
+// What the adapter keeps in files of the desktop: login items as autostart entries, the user
+// defaults as a key file, the bundle's Info.plist and the instance lock.
+#include <gio/gio.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <csignal>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/gtk/app_bundle.h"
+#include "platform/gtk/autostart.h"
+#include "platform/gtk/keyfile_defaults.h"
+#include "platform/gtk/single_instance.h"
+#include "temp_folder.h"
+
+namespace gtk {
+namespace {
+
+namespace fs = std::filesystem;
+using adapter_test::readFile;
+using adapter_test::TempFolder;
+using adapter_test::writeFile;
+using platform::LoginServiceStatus;
+using Strings = std::vector<std::string>;
+using namespace std::string_literals;
+
+// ---- Autostart entries ----
+
+constexpr const char* kPlistName = "fr.velmora.universal.background.plist";
+constexpr const char* kEntryName = "fr.velmora.universal.background.desktop";
+constexpr const char* kAppEntryName = "fr.velmora.universal.desktop";
+constexpr const char* kPlainEntry = "[Desktop Entry]\nType=Application\nExec=x\n";
+
+std::string plistWithArguments(const Strings& arguments) {
+    std::string text =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>ProgramArguments</key><array>";
+    for (const auto& argument : arguments) text += "<string>" + argument + "</string>";
+    return text + "</array><key>RunAtLoad</key><true/></dict></plist>\n";
+}
+
+const std::string kShippedPlist = plistWithArguments({"Contents/MacOS/VelmoraBackground"});
+
+std::string entryValue(const std::string& entryPath, const char* key) {
+    g_autoptr(GKeyFile) entry = g_key_file_new();
+    if (!g_key_file_load_from_file(entry, entryPath.c_str(), G_KEY_FILE_NONE, nullptr)) return "<illisible>";
+    g_autofree char* value = g_key_file_get_string(entry, G_KEY_FILE_DESKTOP_GROUP, key, nullptr);
+    return value ? value : "<absent>";
+}
+
+// What GLib's launcher (GDesktopAppInfo, used by GNOME's session) runs for an entry: the key
+// file's string unescaped, "%%" expanded, then the command line split as a shell would.
+Strings argumentsGLibRuns(const std::string& entryPath) {
+    std::string expanded;
+    const std::string exec = entryValue(entryPath, "Exec");
+    for (size_t i = 0; i < exec.size(); ++i) {
+        if (exec.compare(i, 2, "%%") == 0) ++i;
+        expanded += exec[i];
+    }
+    g_auto(GStrv) argv = nullptr;
+    if (!g_shell_parse_argv(expanded.c_str(), nullptr, &argv, nullptr)) return {};
+    return {argv, argv + g_strv_length(argv)};
+}
+
+class Autostart : public testing::Test {
+protected:
+    // A bundle at `bundleFolder` in the scratch folder, its launch agent list holding `plist`.
+    XdgLoginItems makeItems(const std::string& plist = kShippedPlist, const std::string& bundleFolder = "Velmora.app") {
+        bundle = folder / bundleFolder;
+        fs::create_directories(bundle + "/Contents/MacOS");
+        if (!plist.empty()) writeFile(bundle + "/Contents/Library/LaunchAgents/" + kPlistName, plist);
+        return XdgLoginItems(bundle, "fr.velmora.universal", autostart());
+    }
+    std::string autostart() const { return folder / "config/autostart"; }
+    std::string entry() const { return autostart() + "/" + kEntryName; }
+    std::string launcher() const { return bundle + "/Contents/MacOS/VelmoraBackground"; }
+
+    TempFolder folder;
+    std::string bundle;
+};
+
+TEST(ExecQuoting, QuotesExactlyWhatTheFormatReserves) {
+    const struct {
+        const char* argument;
+        const char* expected;
+    } cases[] = {
+        {"/opt/Velmora.app/Contents/MacOS/VelmoraBackground", "/opt/Velmora.app/Contents/MacOS/VelmoraBackground"},
+        {"/home/zoé/Velmóra.app", "/home/zoé/Velmóra.app"},  // letters beyond ASCII are not reserved
+        {"/a=b", "/a=b"},
+        {"/home/u/Mes applis/V", "\"/home/u/Mes applis/V\""},
+        {"", "\"\""},
+        {"/a\"b", "\"/a\\\"b\""},
+        {"/a`b", "\"/a\\`b\""},
+        {"/a$HOME", "\"/a\\$HOME\""},
+        {"/a\\b", "\"/a\\\\b\""},
+        {"/l'équipe", "\"/l'équipe\""},  // quoted but not escaped
+        {"/100%", "/100%%"},
+        {"/a b%u", "\"/a b%%u\""},
+        {"/a\nb", "\"/a\nb\""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(quoteExecArgument(c.argument), c.expected) << c.argument;
+    for (const char reserved : std::string(" \t\n\"'\\><~|&;$*?#`()")) {
+        const std::string quoted = quoteExecArgument(std::string("/a") + reserved);
+        EXPECT_TRUE(quoted.front() == '"' && quoted.back() == '"') << quoted;
+    }
+    EXPECT_EQ(execCommandLine({"/a b/prog", "--background", ""}), "\"/a b/prog\" --background \"\"");
+}
+
+TEST_F(Autostart, TheDesktopRunsTheProgramOfTheListFromAnyBundlePath) {
+    for (const char* bundleFolder :
+         {"Velmora.app", "l'équipe (test) & #1 ~/Velmora.app", "a\"b `c` $HOME \\d/Velmora.app", "100% sûr/Velmora.app",
+          "deux\nlignes/Velmora.app", "  blancs devant/Velmora.app"}) {
+        SCOPED_TRACE(bundleFolder);
+        auto items = makeItems(kShippedPlist, bundleFolder);
+        ASSERT_EQ(items.agentService(kPlistName)->registerService(), std::nullopt);
+        EXPECT_EQ(argumentsGLibRuns(entry()), Strings{launcher()});
+        EXPECT_EQ(entryValue(entry(), "TryExec"), launcher());
+    }
+    auto items = makeItems(plistWithArguments({"Contents/MacOS/VelmoraBackground", "--un", "deux mots", "50%"}));
+    ASSERT_EQ(items.agentService(kPlistName)->registerService(), std::nullopt);
+    EXPECT_EQ(argumentsGLibRuns(entry()), (Strings{launcher(), "--un", "deux mots", "50%"}));
+    auto absolute = makeItems(plistWithArguments({"/usr/libexec/velmora-agent"}));
+    ASSERT_EQ(absolute.agentService(kPlistName)->registerService(), std::nullopt);
+    EXPECT_EQ(argumentsGLibRuns(entry()), Strings{"/usr/libexec/velmora-agent"});
+}
+
+TEST_F(Autostart, TheWrittenEntryIsValidHiddenFromMenusAndAloneInItsNewFolder) {
+    auto items = makeItems(kShippedPlist, "a\"b `c` $HOME \\d 100%/Velmora.app");
+    // Over an entry the user switched off: registering again switches it on.
+    writeFile(entry(), "[Desktop Entry]\nType=Application\nExec=ancien\nHidden=true\n");
+    ASSERT_EQ(items.agentService(kPlistName)->registerService(), std::nullopt);
+    EXPECT_EQ(items.agentService(kPlistName)->status(), LoginServiceStatus::Enabled);
+
+    g_autofree char* output = nullptr;
+    g_autofree char* errors = nullptr;
+    int status = -1;
+    const std::string entryPath = entry();
+    const char* argv[] = {"desktop-file-validate", entryPath.c_str(), nullptr};
+    ASSERT_TRUE(g_spawn_sync(nullptr, const_cast<char**>(argv), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, &output,
+                             &errors, &status, nullptr))
+        << "desktop-file-validate is missing (scripts/setup installs desktop-file-utils)";
+    EXPECT_TRUE(g_spawn_check_wait_status(status, nullptr)) << output << errors;
+    EXPECT_STREQ(output, "") << "no warnings either";
+    EXPECT_EQ(entryValue(entry(), "Name"), "Velmóra (arrière-plan)");
+    EXPECT_EQ(entryValue(entry(), "NoDisplay"), "true");
+    EXPECT_EQ(entryValue(entry(), "X-GNOME-Autostart-enabled"), "true");
+    EXPECT_TRUE(readFile(entry()).starts_with('#')) << "the entry says who wrote it";
+    Strings names;
+    for (const auto& file : fs::directory_iterator(autostart())) names.push_back(file.path().filename());
+    EXPECT_EQ(names, Strings{kEntryName});
+
+    EXPECT_EQ(items.agentService(kPlistName)->unregisterService(), std::nullopt);
+    EXPECT_FALSE(fs::exists(entry()));
+    EXPECT_EQ(items.agentService(kPlistName)->status(), LoginServiceStatus::NotRegistered);
+    EXPECT_EQ(items.agentService(kPlistName)->unregisterService(), std::nullopt) << "a missing entry is fine";
+}
+
+TEST_F(Autostart, StatusFollowsWhatTheSessionWouldDo) {
+    const struct {
+        const char* entryText;  // nullptr: no entry
+        LoginServiceStatus expected;
+    } cases[] = {
+        {nullptr, LoginServiceStatus::NotRegistered},
+        {kPlainEntry, LoginServiceStatus::Enabled},
+        {"[Desktop Entry]\nExec=x\nHidden=true\n", LoginServiceStatus::NotRegistered},
+        {"[Desktop Entry]\nExec=x\nHidden=false\n", LoginServiceStatus::Enabled},
+        {"[Desktop Entry]\nExec=x\nX-GNOME-Autostart-enabled=false\n", LoginServiceStatus::NotRegistered},
+        {"[Desktop Entry]\nExec=x\nX-GNOME-Autostart-enabled=true\n", LoginServiceStatus::Enabled},
+        {"[Desktop Entry]\nExec=x\nHidden=oui\n", LoginServiceStatus::Enabled},  // no Boolean: absent
+        {"[Autre]\nExec=x\n", LoginServiceStatus::NotRegistered},
+        {"ceci n’est pas une entrée\n", LoginServiceStatus::NotRegistered},
+    };
+    auto items = makeItems();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.entryText ? c.entryText : "no entry");
+        fs::remove(entry());
+        if (c.entryText) writeFile(entry(), c.entryText);
+        EXPECT_EQ(items.agentService(kPlistName)->status(), c.expected);
+    }
+}
+
+TEST_F(Autostart, WithoutAUsableLaunchAgentListTheAgentIsNotFound) {
+    const std::string cases[] = {
+        "",  // no list in the bundle
+        "\x01\x02 ceci n’est pas un plist",
+        "<plist version=\"1.0\"><dict><key>Label</key><string>x</string></dict></plist>",
+        plistWithArguments({}),
+        plistWithArguments({""}),
+    };
+    for (const auto& plist : cases) {
+        SCOPED_TRACE(plist);
+        TempFolder scratch;
+        fs::create_directories(scratch / "Velmora.app/Contents");
+        if (!plist.empty()) writeFile(scratch / ("Velmora.app/Contents/Library/LaunchAgents/"s + kPlistName), plist);
+        // Even an entry left from an earlier registration does not make a missing agent enabled.
+        writeFile(scratch / ("autostart/"s + kEntryName), kPlainEntry);
+        auto agent = XdgLoginItems(scratch / "Velmora.app", "fr.velmora.universal", scratch / "autostart")
+                         .agentService(kPlistName);
+        EXPECT_EQ(agent->status(), LoginServiceStatus::NotFound);
+        const auto error = agent->registerService();
+        ASSERT_TRUE(error.has_value());
+        EXPECT_NE(error->find(kPlistName), std::string::npos) << *error;
+        EXPECT_EQ(readFile(scratch / ("autostart/"s + kEntryName)), kPlainEntry);
+    }
+    auto unknown = XdgLoginItems("", "fr.velmora.universal", autostart()).agentService(kPlistName);
+    EXPECT_EQ(unknown->status(), LoginServiceStatus::NotFound) << "a bundle that is not known has no agent";
+    EXPECT_TRUE(unknown->registerService().has_value());
+}
+
+TEST_F(Autostart, APlistNameReachingElsewhereIsRefused) {
+    auto items = makeItems();
+    writeFile(bundle + "/Contents/Library/x.plist", kShippedPlist);
+    for (const char* name : {"../x.plist", "fr.velmora.universal.background", ".plist", "a/b.plist"}) {
+        SCOPED_TRACE(name);
+        auto agent = items.agentService(name);
+        EXPECT_EQ(agent->status(), LoginServiceStatus::NotFound);
+        EXPECT_TRUE(agent->registerService().has_value());
+        EXPECT_EQ(agent->unregisterService(), std::nullopt);
+    }
+    EXPECT_FALSE(fs::exists(autostart()));
+}
+
+TEST_F(Autostart, WhatCannotBeWrittenOrDeletedGivesAnError) {
+    auto items = makeItems(kShippedPlist, "lat\xe9n1/Velmora.app");
+    EXPECT_TRUE(items.agentService(kPlistName)->registerService().has_value()) << "a path that is not UTF-8";
+    EXPECT_FALSE(fs::exists(entry()));
+    // A folder that is not empty under the entry's name cannot be deleted as a file.
+    writeFile(entry() + "/dedans", "");
+    const auto undeletable = items.agentService(kPlistName)->unregisterService();
+    ASSERT_TRUE(undeletable.has_value());
+    EXPECT_FALSE(undeletable->empty());
+    // A file where the folder should be: even root cannot create entries below it.
+    fs::remove_all(autostart());
+    writeFile(autostart(), "");
+    const auto unwritable = makeItems().agentService(kPlistName)->registerService();
+    ASSERT_TRUE(unwritable.has_value());
+    EXPECT_FALSE(unwritable->empty());
+}
+
+TEST_F(Autostart, TheApplicationsOwnEntryIsReadAndRemovedButNeverWritten) {
+    auto items = makeItems();
+    const std::string appEntry = autostart() + "/" + kAppEntryName;
+    EXPECT_EQ(items.mainAppService()->status(), LoginServiceStatus::NotRegistered);
+    writeFile(appEntry, "[Desktop Entry]\nType=Application\nExec=v\nHidden=true\n");
+    EXPECT_EQ(items.mainAppService()->status(), LoginServiceStatus::NotRegistered);
+    writeFile(appEntry, kPlainEntry);
+    EXPECT_EQ(items.mainAppService()->status(), LoginServiceStatus::Enabled);
+    ASSERT_EQ(items.agentService(kPlistName)->registerService(), std::nullopt);
+
+    EXPECT_EQ(items.mainAppService()->unregisterService(), std::nullopt);
+    EXPECT_FALSE(fs::exists(appEntry));
+    EXPECT_TRUE(fs::exists(entry())) << "the agent's entry is not the application's";
+    EXPECT_TRUE(items.mainAppService()->registerService().has_value());
+    EXPECT_FALSE(fs::exists(appEntry));
+}
+
+// ---- User defaults ----
+
+TEST(KeyFileDefaults, ValuesComeBackExactlyInThisRunAndTheNext) {
+    const std::string strings[] = {
+        "",
+        "a,b;c;",
+        "première\nseconde\r\n",
+        "  en retrait\t ",
+        "C:\\dossier\\n\\",
+        "Réservé · 日本 🙂",
+        "[Velmora]\nstring:host=ailleurs\n# remarque",
+        "true",
+        "avant\0après"s,
+        "\xff\xfe\x80",
+    };
+    const Strings arrays[] = {
+        {},
+        {""},
+        {"", ""},
+        {"a;b", ";", "c;"},
+        {"a\\", "\\;", "\\"},
+        {"x,y", "l1\nl2", " devant", "\t"},
+        {"simple", "a\0b"s, ""},
+        {"simple", "\xc3", ";"},
+    };
+    TempFolder folder;
+    const std::string path = folder / "defaults.ini";
+    for (const auto& value : strings) {
+        KeyFileDefaults writer(path);
+        writer.setString("valeur", value);
+        EXPECT_EQ(writer.string("valeur"), value);
+        EXPECT_EQ(KeyFileDefaults(path).string("valeur"), value);
+    }
+    for (const auto& value : arrays) {
+        KeyFileDefaults writer(path);
+        writer.setStringArray("liste", value);
+        EXPECT_EQ(writer.stringArray("liste"), value);
+        EXPECT_EQ(KeyFileDefaults(path).stringArray("liste"), value);
+    }
+    KeyFileDefaults(path).setBoolean("oui", true);
+    KeyFileDefaults(path).setBoolean("non", false);
+    EXPECT_TRUE(KeyFileDefaults(path).boolean("oui"));
+    EXPECT_FALSE(KeyFileDefaults(path).boolean("non"));
+    EXPECT_FALSE(KeyFileDefaults(path).boolean("absent"));
+}
+
+TEST(KeyFileDefaults, KeysOfAnyFormStayApart) {
+    const std::string keys[] = {
+        "simple", "avec espace", "a=b", "[groupe]", "a:b", "a%3Ab", "string:simple", "é", "", " devant", "ligne\nsuite",
+    };
+    TempFolder folder;
+    {
+        KeyFileDefaults writer(folder / "defaults.ini");
+        for (const auto& key : keys) writer.setString(key, "valeur de " + key);
+    }
+    const KeyFileDefaults reader(folder / "defaults.ini");
+    for (const auto& key : keys) EXPECT_EQ(reader.string(key), "valeur de " + key) << key;
+}
+
+TEST(KeyFileDefaults, EachKeyHoldsOneTypeAndOthersReadAsAbsent) {
+    TempFolder folder;
+    KeyFileDefaults defaults(folder / "defaults.ini");
+    defaults.setString("texte", "true");
+    defaults.setStringArray("liste", {"true"});
+    defaults.setBoolean("drapeau", true);
+    defaults.setString("clé", "texte");
+    defaults.setStringArray("clé", {"a"});
+    defaults.setBoolean("clé", true);
+    const KeyFileDefaults reloaded(folder / "defaults.ini");
+    for (const KeyFileDefaults* store : {static_cast<const KeyFileDefaults*>(&defaults), &reloaded}) {
+        EXPECT_FALSE(store->boolean("texte"));
+        EXPECT_EQ(store->stringArray("texte"), std::nullopt);
+        EXPECT_EQ(store->string("liste"), std::nullopt);
+        EXPECT_FALSE(store->boolean("liste"));
+        EXPECT_EQ(store->string("drapeau"), std::nullopt);
+        EXPECT_EQ(store->stringArray("drapeau"), std::nullopt);
+        EXPECT_EQ(store->string("clé"), std::nullopt);
+        EXPECT_EQ(store->stringArray("clé"), std::nullopt);
+        EXPECT_TRUE(store->boolean("clé"));
+    }
+}
+
+TEST(KeyFileDefaults, AMissingFileReadsEmptyAndTheFirstChangeCreatesItPrivately) {
+    TempFolder folder;
+    const std::string path = folder / "config/fr.velmora.universal/defaults.ini";
+    KeyFileDefaults defaults(path);
+    EXPECT_EQ(defaults.string("hôte"), std::nullopt);
+    EXPECT_EQ(defaults.stringArray("hôtes"), std::nullopt);
+    EXPECT_FALSE(fs::exists(path)) << "reading alone writes nothing";
+
+    defaults.setBoolean("démarrage", true);
+    EXPECT_TRUE(defaults.savesChanges());
+    struct stat file = {}, directory = {};
+    ASSERT_EQ(stat(path.c_str(), &file), 0);
+    ASSERT_EQ(stat((folder / "config/fr.velmora.universal").c_str(), &directory), 0);
+    EXPECT_EQ(file.st_mode & 0777, 0600u);
+    EXPECT_EQ(directory.st_mode & 0777, 0700u);
+    EXPECT_TRUE(KeyFileDefaults(path).boolean("démarrage"));
+}
+
+TEST(KeyFileDefaults, AReadableFileKeepsWhatItDoesNotOwnWhenSaved) {
+    const struct {
+        const char* contents;
+        Strings kept;
+    } cases[] = {
+        {"", {}},
+        {"# écrit à la main\n[Autre]\ngarder=1\n\n[Velmora]\nboolean:drapeau=true\n",
+         {"# écrit à la main", "[Autre]\ngarder=1", "drapeau=true"}},
+    };
+    for (const auto& c : cases) {
+        TempFolder folder;
+        writeFile(folder / "defaults.ini", c.contents);
+        KeyFileDefaults(folder / "defaults.ini").setString("hôte", "velmora.fr");
+        const std::string saved = readFile(folder / "defaults.ini");
+        for (const auto& kept : c.kept) EXPECT_NE(saved.find(kept), std::string::npos) << saved;
+        EXPECT_EQ(KeyFileDefaults(folder / "defaults.ini").string("hôte"), "velmora.fr");
+    }
+}
+
+TEST(KeyFileDefaults, ADamagedFileReadsEmptyAndIsNeverWrittenOver) {
+    const std::string cases[] = {
+        "ceci n'est pas un fichier de réglages\n",
+        "[Velmora]\nstring:h%C3%B4te=velm",  // cut inside a value
+        "[Velm",
+        "\0\x01\x02\xff[Velmora]\nstring:h%C3%B4te=velmora.fr\n"s,
+        "[Velmora]\nstring:h%C3%B4te=velmora.fr\0reste\n"s,
+        "[Velmora]\nstring:h%C3%B4te=velmora.fr\nstring:autre=\xff\xfe\n",
+        "string:h%C3%B4te=velmora.fr\n[Velmora]\n",  // entries before any group
+        "[Velmora]\nstring:h%C3%B4te=velmora.fr\nligne sans signe égal\n",
+        "/",  // a folder in the file's place
+    };
+    for (const auto& contents : cases) {
+        SCOPED_TRACE(contents);
+        TempFolder folder;
+        const std::string path = folder / "defaults.ini";
+        if (contents == "/") fs::create_directories(path + "/dedans");
+        if (contents != "/") writeFile(path, contents);
+        KeyFileDefaults defaults(path);
+        EXPECT_EQ(defaults.string("hôte"), std::nullopt);
+        EXPECT_FALSE(defaults.savesChanges());
+        defaults.setString("hôte", "nouveau.velmora.fr");
+        defaults.setStringArray("hôtes", {"a"});
+        EXPECT_EQ(defaults.string("hôte"), "nouveau.velmora.fr") << "changes hold for this run, in memory only";
+        if (contents == "/") {
+            EXPECT_TRUE(fs::is_directory(path + "/dedans"));
+        } else {
+            EXPECT_EQ(readFile(path), contents);
+        }
+    }
+}
+
+// ---- The bundle ----
+
+TEST(AppBundle, ReadsTheStringsOfTheInfoDictionaryWhenMade) {
+    TempFolder folder;
+    const std::string bundle = folder / "Velmora.app";
+    writeFile(bundle + "/Contents/Info.plist",
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+              "<key>CFBundleIdentifier</key><string>fr.velmora.universal</string>"
+              "<key>CFBundleShortVersionString</key><string>1.4 « été »</string>"
+              "<key>LSMinimumBuildNumber</key><integer>100</integer><key>LSUIElement</key><true/>"
+              "<key>Hosts</key><array><string>velmora.fr</string></array></dict></plist>\n");
+    const AppBundle app(bundle);
+    // A newer build installed over the running one must not change what this copy reports.
+    fs::remove(bundle + "/Contents/Info.plist");
+    EXPECT_EQ(app.infoString("CFBundleIdentifier"), "fr.velmora.universal");
+    EXPECT_EQ(app.infoString("CFBundleShortVersionString"), "1.4 « été »");
+    for (const char* other : {"LSMinimumBuildNumber", "LSUIElement", "Hosts", "cfbundleidentifier", "Absent"})
+        EXPECT_EQ(app.infoString(other), std::nullopt) << other;
+}
+
+TEST(AppBundle, AnUnreadableInfoGivesAnEmptyDictionary) {
+    for (const char* contents : {static_cast<const char*>(nullptr), "/", "CFBundleVersion = 142\n",
+                                 "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleVersion</key>",
+                                 "<plist version=\"1.0\"><array><string>142</string></array></plist>"}) {
+        SCOPED_TRACE(contents ? contents : "no Info.plist");
+        TempFolder folder;
+        const std::string info = folder / "Velmora.app/Contents/Info.plist";
+        fs::create_directories(folder / "Velmora.app/Contents");
+        if (contents && contents == "/"s) fs::create_directories(info);
+        if (contents && contents != "/"s) writeFile(info, contents);
+        EXPECT_EQ(AppBundle(folder / "Velmora.app").infoString("CFBundleVersion"), std::nullopt);
+    }
+}
+
+TEST(AppBundle, TheBundleLiesTwoLevelsAboveTheProgramsFolder) {
+    const struct {
+        const char* executable;
+        const char* bundle;
+    } cases[] = {
+        {"/opt/Velmora.app/Contents/MacOS/Velmora", "/opt/Velmora.app"},
+        {"/home/lea/Mes Applications/Velmora.app/Contents/MacOS/VelmoraBackground",
+         "/home/lea/Mes Applications/Velmora.app"},
+        // How the kernel names the running executable once a newer build has replaced it.
+        {"/opt/Velmora.app/Contents/MacOS/Velmora (deleted)", "/opt/Velmora.app"},
+        {"/Velmora.app/Contents/MacOS/Velmora", "/Velmora.app"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(AppBundle::bundlePathOfExecutable(c.executable), c.bundle);
+    const auto running = AppBundle::fromRunningExecutable();
+    ASSERT_NE(running, nullptr);
+    g_autofree char* executable = g_file_read_link("/proc/self/exe", nullptr);
+    EXPECT_TRUE(std::string(executable).starts_with(running->bundlePath() + "/")) << running->bundlePath();
+}
+
+// ---- The instance lock ----
+
+// What flock(1) finds: 0 when it could take the lock at `path` itself, 7 when someone holds it.
+int flockToolStatus(const std::string& path) {
+    const char* argv[] = {"flock", "--nonblock", "--conflict-exit-code", "7", path.c_str(), "true", nullptr};
+    int status = -1;
+    if (!g_spawn_sync(nullptr, const_cast<char**>(argv), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr,
+                      nullptr, &status, nullptr))
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(InstanceLock, OneHolderAtATimeAcrossProcesses) {
+    TempFolder folder;
+    const std::string path = folder / "runtime/app.lock";  // the folder is made on the way
+    auto first = std::make_unique<InstanceLock>(path);
+    InstanceLock second(path);
+    EXPECT_TRUE(first->acquire());
+    EXPECT_TRUE(first->acquire()) << "taking it again keeps it";
+    EXPECT_FALSE(second.acquire());
+    EXPECT_EQ(flockToolStatus(path), 7);
+    first.reset();
+    EXPECT_EQ(flockToolStatus(path), 0) << "released with its holder";
+    EXPECT_TRUE(second.acquire());
+}
+
+TEST(InstanceLock, AProgramStartedByTheHolderDoesNotKeepIt) {
+    TempFolder folder;
+    const std::string path = folder / "app.lock";
+    auto lock = std::make_unique<InstanceLock>(path);
+    ASSERT_TRUE(lock->acquire());
+    // The child is given every descriptor that is not close-on-exec, as a web process would be.
+    const char* argv[] = {"sleep", "30", nullptr};
+    GPid child = 0;
+    const auto flags =
+        static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_LEAVE_DESCRIPTORS_OPEN | G_SPAWN_DO_NOT_REAP_CHILD);
+    ASSERT_TRUE(g_spawn_async(nullptr, const_cast<char**>(argv), nullptr, flags, nullptr, nullptr, &child, nullptr));
+    lock.reset();
+    EXPECT_EQ(flockToolStatus(path), 0) << "the child still holds the lock";
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    g_spawn_close_pid(child);
+}
+
+TEST(InstanceLock, ALockFileThatCannotBeOpenedDoesNotStopTheLaunch) {
+    TempFolder folder;
+    fs::create_directories(folder / "app.lock");
+    EXPECT_TRUE(InstanceLock(folder / "app.lock").acquire());
+}
+
+}  // namespace
+}  // namespace gtk
