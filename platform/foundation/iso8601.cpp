@@ -121,8 +121,8 @@ std::optional<double> parse(std::string_view text, bool withFraction) {
         return std::nullopt;
     }
 
-    const std::int64_t seconds =
-        daysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second - offsetSeconds;
+    const std::int64_t seconds = daysFromCivil(year, month, day) * 86400 + std::int64_t{hour} * 3600 +
+                                 std::int64_t{minute} * 60 + second - offsetSeconds;
     return static_cast<double>(seconds) + fraction;
 }
 

@@ -19,7 +19,8 @@ using PlistPtr = std::unique_ptr<void, PlistDeleter>;
 
 // libplist hands out strings and iterators allocated with malloc; the caller frees them.
 struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
+    // The one place memory is freed by hand: this deleter is the RAII around libplist's malloc.
+    void operator()(void* p) const { std::free(p); }  // NOLINT(cppcoreguidelines-no-malloc)
 };
 using CString = std::unique_ptr<char, FreeDeleter>;
 

@@ -1,5 +1,6 @@
 #include "platform/foundation/url.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <utility>
 
@@ -53,12 +54,8 @@ bool isScheme(std::string_view text) {
     if (text.empty() || !isAlpha(text.front())) {
         return false;
     }
-    for (char c : text) {
-        if (!isAlpha(c) && !isDigit(c) && c != '+' && c != '-' && c != '.') {
-            return false;
-        }
-    }
-    return true;
+    return std::ranges::all_of(text,
+                               [](char c) { return isAlpha(c) || isDigit(c) || c == '+' || c == '-' || c == '.'; });
 }
 
 // The inside of "[...]". Only IPv6 literals (with an optional zone) are expected there; the
@@ -68,22 +65,10 @@ bool isIpLiteral(std::string_view text) {
     if (text.find(':') == std::string_view::npos) {
         return false;
     }
-    for (char c : text) {
-        if (!isUnreserved(c) && !isSubDelim(c) && c != ':' && c != '%') {
-            return false;
-        }
-    }
-    return true;
+    return std::ranges::all_of(text, [](char c) { return isUnreserved(c) || isSubDelim(c) || c == ':' || c == '%'; });
 }
 
-bool isRegisteredName(std::string_view text) {
-    for (char c : text) {
-        if (isGenDelim(c)) {
-            return false;
-        }
-    }
-    return true;
-}
+bool isRegisteredName(std::string_view text) { return std::ranges::none_of(text, isGenDelim); }
 
 // Digits only, at most 65535. The empty text is accepted and means "no port".
 bool parsePort(std::string_view text, std::optional<int>& port) {

@@ -126,6 +126,8 @@ std::unique_ptr<platform::Menu> GtkApplicationAdapter::makeMainMenu() {
 }
 
 void GtkApplicationAdapter::setMainMenu(std::unique_ptr<platform::Menu> menu) {
+    // The menu comes from makeMainMenu above, so it is one of ours.
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-static-cast-downcast)
     auto* adapter = static_cast<GtkMenuAdapter*>(menu.get());
     // Exported on the session bus by GtkApplication and shown in the window's menu bar.
     gtk_application_set_menubar(context_.application, adapter->model());

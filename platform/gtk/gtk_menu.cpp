@@ -46,9 +46,13 @@ void performEditingCommand(Context& context, const std::string& selector) {
 // GMenu items cannot be changed in place: a new title replaces the entry at its index.
 class GtkMenuItemAdapter final : public platform::MenuItem {
 public:
-    GtkMenuItemAdapter(Context& context, GMenu* section, int index, const platform::MenuCommand& command,
+    GtkMenuItemAdapter(Context& context, GMenu* section, int index, platform::MenuCommand command,
                        std::function<void()> handler)
-        : context_(context), section_(section), index_(index), command_(command), handler_(std::move(handler)) {
+        : context_(context),
+          section_(section),
+          index_(index),
+          command_(std::move(command)),
+          handler_(std::move(handler)) {
         if (!command_.action.empty()) installAction();
         insertEntry();
     }

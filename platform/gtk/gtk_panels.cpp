@@ -129,8 +129,11 @@ void onFileDialogResponse(GtkDialog* dialog, int response, gpointer data) {
     auto opened = std::move(state->opened);
     auto saved = std::move(state->saved);
     state.reset();
-    if (opened) opened(std::move(chosen));
-    if (saved) saved(chosen ? std::optional<std::string>(chosen->front()) : std::nullopt);
+    // A dialog is either an open panel or a save panel; the choice goes to the one it is.
+    if (opened)
+        opened(std::move(chosen));
+    else if (saved)
+        saved(chosen ? std::optional<std::string>(chosen->front()) : std::nullopt);
 }
 
 // GTK's own button titles are French only under a French locale; the application's dialogs

@@ -94,7 +94,7 @@ public:
     }
 
 private:
-    static gboolean onDecideDestination(WebKitDownload* download, gchar* suggested, gpointer data) {
+    static gboolean onDecideDestination(WebKitDownload* download, const gchar* suggested, gpointer data) {
         auto* self = static_cast<GtkDownload*>(data);
         if (!self->delegate_) return FALSE;
         g_object_ref(download);
@@ -125,7 +125,8 @@ constexpr const char* kUnreachablePage =
 
 class GtkWebView final : public platform::WebView {
 public:
-    GtkWebView(Context& context, const platform::WebViewConfiguration& configuration) : context_(context) {
+    GtkWebView(Context& context, const platform::WebViewConfiguration& configuration)
+        : context_(context), handler_(configuration.messageHandler), handlerNames_(configuration.messageHandlerNames) {
         WebKitUserContentManager* content = webkit_user_content_manager_new();
         for (const auto& script : configuration.userScripts) {
             WebKitUserScript* userScript = webkit_user_script_new(
@@ -139,8 +140,6 @@ public:
             webkit_user_script_unref(userScript);
         }
         WebKitWebContext* webContext = makeWebContext(context_.extensionDirectory, configuration.messageHandlerNames);
-        handler_ = configuration.messageHandler;
-        handlerNames_ = configuration.messageHandlerNames;
         WebKitNetworkSession* session =
             configuration.persistentDataStore ? makePersistentSession() : webkit_network_session_new_ephemeral();
         g_signal_connect(session, "download-started", G_CALLBACK(onDownloadStarted), this);
@@ -427,8 +426,8 @@ private:
 
 class GtkWindowAdapter final : public platform::Window {
 public:
-    GtkWindowAdapter(Context& context, int width, int height, const std::string& title) : context_(context) {
-        window_ = GTK_WINDOW(gtk_application_window_new(context_.application));
+    GtkWindowAdapter(Context& context, int width, int height, const std::string& title)
+        : context_(context), window_(GTK_WINDOW(gtk_application_window_new(context_.application))) {
         g_object_ref(window_);
         gtk_window_set_title(window_, title.c_str());
         gtk_window_set_default_size(window_, width, height);
@@ -445,6 +444,8 @@ public:
     GtkWindowAdapter& operator=(const GtkWindowAdapter&) = delete;
 
     void setContentView(platform::WebView& view) override {
+        // Every web view of this adapter comes from GtkViews::makeWebView, so it is one of ours.
+        // NOLINTNEXTLINE(cppcoreguidelines-pro-type-static-cast-downcast)
         gtk_window_set_child(window_, static_cast<GtkWebView&>(view).widget());
     }
     void setReleasedWhenClosed(bool released) override { gtk_window_set_hide_on_close(window_, !released); }

@@ -16,8 +16,8 @@ constexpr int kMaxArrayLength = 1 << 20;
 
 foundation::JsValue convert(JSCValue* value, int depth) {
     if (depth > kMaxDepth || jsc_value_is_null(value) || jsc_value_is_undefined(value)) return {};
-    if (jsc_value_is_boolean(value)) return foundation::JsValue(static_cast<bool>(jsc_value_to_boolean(value)));
-    if (jsc_value_is_number(value)) return foundation::JsValue(jsc_value_to_double(value));
+    if (jsc_value_is_boolean(value)) return {static_cast<bool>(jsc_value_to_boolean(value))};
+    if (jsc_value_is_number(value)) return {jsc_value_to_double(value)};
     if (jsc_value_is_string(value)) {
         char* text = jsc_value_to_string(value);
         foundation::JsValue result(std::string(text ? text : ""));
@@ -37,7 +37,7 @@ foundation::JsValue convert(JSCValue* value, int depth) {
             array.push_back(convert(element, depth + 1));
             g_object_unref(element);
         }
-        return foundation::JsValue(std::move(array));
+        return {std::move(array)};
     }
     if (jsc_value_is_object(value)) {
         foundation::JsValue::Object object;
@@ -48,7 +48,7 @@ foundation::JsValue convert(JSCValue* value, int depth) {
             g_object_unref(member);
         }
         g_strfreev(names);
-        return foundation::JsValue(std::move(object));
+        return {std::move(object)};
     }
     return {};
 }

@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-typedef struct _GKeyFile GKeyFile;
+// GLib's own declaration of the type, so that this header needs no GLib header.
+using GKeyFile = struct _GKeyFile;  // NOLINT(bugprone-reserved-identifier)
 
 namespace gtk {
 

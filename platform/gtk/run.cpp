@@ -23,7 +23,7 @@ namespace gtk {
 namespace {
 
 struct Launch {
-    Context* context;
+    Context* context = nullptr;
     bool firstActivation = true;
 };
 

@@ -1,5 +1,6 @@
 #include "platform/gtk/updater/gtk_updater.h"
 
+#include <memory>
 #include <span>
 #include <utility>
 #include <variant>
@@ -19,25 +20,23 @@ namespace {
 // Seconds without progress after which a connection or a transfer is given up.
 constexpr guint kNetworkTimeoutSeconds = 30;
 // A feed is a few hundred bytes; anything much larger is not one.
-constexpr gsize kLargestFeed = 64 * 1024;
+constexpr gsize kLargestFeed = gsize{64} * 1024;
 
 constexpr int kInstallButton = 1;
 
 // What the worker thread needs: copies, so that the updater may go while it runs.
 struct StageJob {
-    GBytes* archive;
+    std::shared_ptr<GBytes> archive;
     UpdateFeed feed;
-    UpdatePublicKey publicKey;
+    UpdatePublicKey publicKey{};
     RunningCopy running;
-
-    ~StageJob() { g_bytes_unref(archive); }
 };
 using StageResult = std::variant<StagedUpdate, std::string>;
 
 void stageInThread(GTask* task, gpointer, gpointer data, GCancellable*) {
     const auto* job = static_cast<StageJob*>(data);
     gsize size = 0;
-    const auto* bytes = static_cast<const std::uint8_t*>(g_bytes_get_data(job->archive, &size));
+    const auto* bytes = static_cast<const std::uint8_t*>(g_bytes_get_data(job->archive.get(), &size));
     auto* result = new StageResult(stageUpdate({bytes, size}, job->feed, job->publicKey, job->running));
     g_task_return_pointer(task, result, [](gpointer staged) { delete static_cast<StageResult*>(staged); });
 }
@@ -121,7 +120,7 @@ void GtkUpdater::startCheck(bool userAsked) {
     stage_ = Stage::Checking;
     // The callback is never called once the cancellable is cancelled, which the destructor
     // does first, so `this` is alive whenever it runs.
-    fetchBounded(session_, *settings_.feedUrl, kLargestFeed, cancellable_, [this](FetchResult fetched) {
+    fetchBounded(session_, *settings_.feedUrl, kLargestFeed, cancellable_, [this](const FetchResult& fetched) {
         if (fetched.outcome != FetchResult::Outcome::Received)
             return checkFailed(fetchFailure(fetched, update_texts::kUnreachable, update_texts::kFeedTooLarge));
         gsize size = 0;
@@ -168,7 +167,7 @@ void GtkUpdater::offerAnswered(bool installNow) {
 
 void GtkUpdater::install() {
     stage_ = Stage::Installing;
-    fetchBounded(session_, offered_->archiveUrl, offered_->size, cancellable_, [this](FetchResult fetched) {
+    fetchBounded(session_, offered_->archiveUrl, offered_->size, cancellable_, [this](const FetchResult& fetched) {
         // More bytes than announced is a size mismatch, whatever the rest would have been.
         if (fetched.outcome != FetchResult::Outcome::Received)
             return installFailed(fetchFailure(fetched, update_texts::kArchiveUnreachable, update_texts::kSizeMismatch));
@@ -179,7 +178,8 @@ void GtkUpdater::install() {
 void GtkUpdater::stage(GBytes* archive) {
     // Hashing, verifying and unpacking a few megabytes would stall the window; a worker thread
     // does it with copies of what it needs and touches nothing but files of its own.
-    auto* job = new StageJob{g_bytes_ref(archive), *offered_, *settings_.publicKey, running_};
+    auto* job = new StageJob{std::shared_ptr<GBytes>(g_bytes_ref(archive), g_bytes_unref), *offered_,
+                             *settings_.publicKey, running_};
     GTask* task = g_task_new(nullptr, cancellable_, onStaged, this);
     g_task_set_task_data(task, job, [](gpointer data) { delete static_cast<StageJob*>(data); });
     g_task_run_in_thread(task, stageInThread);

@@ -1,21 +1,20 @@
 #include "platform/gtk/updater/update_fetch.h"
 
+#include <memory>
 #include <utility>
 
 namespace gtk {
 
 namespace {
 
-struct FetchJob {
-    SoupMessage* message;
-    gsize limit;
-    GCancellable* cancellable;
-    std::function<void(FetchResult)> done;
+template <typename T>
+using ObjectPtr = std::unique_ptr<T, decltype(&g_object_unref)>;
 
-    ~FetchJob() {
-        g_object_unref(message);
-        if (cancellable) g_object_unref(cancellable);
-    }
+struct FetchJob {
+    ObjectPtr<SoupMessage> message;
+    gsize limit = 0;
+    ObjectPtr<GCancellable> cancellable;  // null when the caller gave none
+    std::function<void(FetchResult)> done;
 };
 
 void finish(FetchJob* job, FetchResult result) {
@@ -33,7 +32,7 @@ void onSpliced(GObject* source, GAsyncResult* result, gpointer data) {
         return;
     }
     FetchResult fetched;
-    fetched.status = soup_message_get_status(job->message);
+    fetched.status = soup_message_get_status(job->message.get());
     if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_NO_SPACE)) {
         fetched.outcome = FetchResult::Outcome::TooLarge;
     } else if (error) {
@@ -60,9 +59,9 @@ void onSent(GObject* source, GAsyncResult* result, gpointer data) {
         return;
     }
     // libsoup follows redirects by itself; one that leaves https loses the server's identity.
-    GUri* reached = soup_message_get_uri(job->message);
+    GUri* reached = soup_message_get_uri(job->message.get());
     const bool secure = reached && g_strcmp0(g_uri_get_scheme(reached), "https") == 0;
-    fetched.status = soup_message_get_status(job->message);
+    fetched.status = soup_message_get_status(job->message.get());
     if (!secure || fetched.status != SOUP_STATUS_OK) {
         if (secure) fetched.outcome = FetchResult::Outcome::HttpError;
         g_object_unref(body);
@@ -74,7 +73,7 @@ void onSent(GObject* source, GAsyncResult* result, gpointer data) {
     GOutputStream* sink = g_memory_output_stream_new(g_malloc(job->limit), job->limit, nullptr, g_free);
     const auto flags = static_cast<GOutputStreamSpliceFlags>(G_OUTPUT_STREAM_SPLICE_CLOSE_SOURCE |
                                                              G_OUTPUT_STREAM_SPLICE_CLOSE_TARGET);
-    g_output_stream_splice_async(sink, body, flags, G_PRIORITY_DEFAULT, job->cancellable, onSpliced, job);
+    g_output_stream_splice_async(sink, body, flags, G_PRIORITY_DEFAULT, job->cancellable.get(), onSpliced, job);
     g_object_unref(sink);
     g_object_unref(body);
 }
@@ -88,8 +87,10 @@ void fetchBounded(SoupSession* session, const std::string& url, gsize limit, GCa
         done(FetchResult{});
         return;
     }
-    auto* job =
-        new FetchJob{message, limit, cancellable ? G_CANCELLABLE(g_object_ref(cancellable)) : nullptr, std::move(done)};
+    auto* job = new FetchJob{{message, g_object_unref},
+                             limit,
+                             {cancellable ? G_CANCELLABLE(g_object_ref(cancellable)) : nullptr, g_object_unref},
+                             std::move(done)};
     soup_session_send_async(session, message, G_PRIORITY_DEFAULT, cancellable, onSent, job);
 }
 

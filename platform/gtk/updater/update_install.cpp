@@ -1,10 +1,10 @@
 #include "platform/gtk/updater/update_install.h"
 
 #include <glib.h>
-#include <signal.h>
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <string_view>

@@ -88,9 +88,11 @@ void onWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKit
 extern "C" G_MODULE_EXPORT void webkit_web_process_extension_initialize_with_user_data(WebKitWebProcessExtension*,
                                                                                        const GVariant* userData) {
     // The UI process passes the handler names, in registration order, as an array of strings.
-    if (userData && g_variant_is_of_type(const_cast<GVariant*>(userData), G_VARIANT_TYPE_STRING_ARRAY)) {
+    // WebKit hands the data over as const; GLib's accessors take it as non-const and only read it.
+    auto* data = const_cast<GVariant*>(userData);  // NOLINT(cppcoreguidelines-pro-type-const-cast)
+    if (data && g_variant_is_of_type(data, G_VARIANT_TYPE_STRING_ARRAY)) {
         gsize count = 0;
-        const gchar** names = g_variant_get_strv(const_cast<GVariant*>(userData), &count);
+        const gchar** names = g_variant_get_strv(data, &count);
         for (gsize i = 0; i < count; ++i) handlerNames.emplace_back(names[i]);
         g_free(names);
     }
