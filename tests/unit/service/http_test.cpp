@@ -1,30 +1,147 @@
-// The running service over HTTPS on loopback, driven with curl the way the end-to-end tests drive it.
+// The built velmora-service over HTTPS on a free loopback port, driven with curl the way the
+// end-to-end tests drive it.
 #include "json.h"
-#include "running_service.h"
 
+#include <gio/gio.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
-#include <chrono>
-#include <thread>
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
 
-namespace service::testing {
+namespace service {
 namespace {
 
-json::Object objectOf(const CurlResult& result) {
-    json::Node node = json::parse(result.body);
-    return json::asObject(node.get());
+namespace fs = std::filesystem;
+
+// A fresh folder for one use, under a root of this test process that goes when the process ends.
+std::string scratch(const std::string& name) {
+    static const struct Root {
+        fs::path path = fs::temp_directory_path() / ("velmora-service-test-" + std::to_string(getpid()));
+        ~Root() {
+            std::error_code ignored;
+            fs::remove_all(path, ignored);
+        }
+    } root;
+    static int count = 0;
+    const fs::path folder = root.path / (std::to_string(++count) + "-" + name);
+    fs::create_directories(folder);
+    return folder.string();
 }
 
-std::string headerValue(const CurlResult& result, const std::string& name) {
-    std::string lower = result.headers;
-    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    std::string wanted = name + ":";
-    for (char& c : wanted) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    const size_t at = lower.rfind(wanted);
-    if (at == std::string::npos) return {};
-    const size_t start = result.headers.find_first_not_of(' ', at + wanted.size());
-    return result.headers.substr(start, result.headers.find('\r', start) - start);
+// Runs the command to its end; its standard output.
+std::string run(const std::vector<std::string>& command) {
+    std::vector<const char*> argv;
+    for (const auto& argument : command) argv.push_back(argument.c_str());
+    argv.push_back(nullptr);
+    const auto flags =
+        static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_SILENCE);
+    GSubprocess* process = g_subprocess_newv(argv.data(), flags, nullptr);
+    GBytes* out = nullptr;
+    if (!process || !g_subprocess_communicate(process, nullptr, nullptr, &out, nullptr, nullptr)) return {};
+    gsize size = 0;
+    const auto* data = static_cast<const char*>(g_bytes_get_data(out, &size));
+    std::string text(data ? data : "", size);
+    g_bytes_unref(out);
+    g_object_unref(process);
+    return text;
 }
+
+const std::string& certificates() {
+    static const std::string folder = [] {
+        const std::string made = scratch("ca");
+        run({"sh", VELMORA_MAKE_TEST_CA, made});
+        return made;
+    }();
+    return folder;
+}
+
+struct Answer {
+    int status = 0;  // 0 without an answer
+    std::string headers, body;
+
+    // The last header of that name, compared without case.
+    std::string header(const std::string& name) const {
+        std::string lower = headers;
+        std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+        std::string wanted = "\n" + name + ": ";
+        std::transform(wanted.begin(), wanted.end(), wanted.begin(), [](unsigned char c) { return std::tolower(c); });
+        const size_t at = lower.rfind(wanted);
+        if (at == std::string::npos) return {};
+        const size_t start = at + wanted.size();
+        return headers.substr(start, headers.find('\r', start) - start);
+    }
+    json::Object object() const {
+        const json::Node node = json::parse(body);
+        return json::asObject(node.get());
+    }
+    std::optional<std::string> member(const char* name) const { return json::stringMember(object().get(), name); }
+};
+
+// One velmora-service process; stopped with the object.
+class RunningService {
+public:
+    explicit RunningService(std::vector<std::string> arguments = {}) {
+        arguments.insert(arguments.begin(), {VELMORA_SERVICE_EXE, "--port", "0", "--cert",
+                                             certificates() + "/server.pem", "--key", certificates() + "/server.key"});
+        std::vector<const char*> argv;
+        for (const auto& argument : arguments) argv.push_back(argument.c_str());
+        argv.push_back(nullptr);
+        process_ = g_subprocess_newv(argv.data(), G_SUBPROCESS_FLAGS_STDOUT_PIPE, nullptr);
+        if (!process_) return;
+        // The service prints "ready <port>" once it listens.
+        GDataInputStream* lines = g_data_input_stream_new(g_subprocess_get_stdout_pipe(process_));
+        gchar* line = g_data_input_stream_read_line(lines, nullptr, nullptr, nullptr);
+        if (line && g_str_has_prefix(line, "ready ")) port_ = std::atoi(line + 6);
+        g_free(line);
+        g_object_unref(lines);
+    }
+    ~RunningService() {
+        if (!process_) return;
+        g_subprocess_send_signal(process_, SIGTERM);
+        g_subprocess_wait(process_, nullptr, nullptr);
+        g_object_unref(process_);
+    }
+    RunningService(const RunningService&) = delete;
+    RunningService& operator=(const RunningService&) = delete;
+
+    bool ready() const { return port_ > 0; }
+    std::string origin(const std::string& host) const { return "https://" + host + ":" + std::to_string(port_); }
+    // curl with the test CA trusted and every host on loopback.
+    Answer curl(const std::string& url, const std::vector<std::string>& extra = {}) const {
+        std::vector<std::string> command{"curl",         "-sS",      "-i",
+                                         "--max-time",   "5",        "--connect-to",
+                                         "::127.0.0.1:", "--cacert", certificates() + "/ca.pem"};
+        command.insert(command.end(), extra.begin(), extra.end());
+        command.push_back(url);
+        const std::string out = run(command);
+        Answer answer;
+        const size_t end = out.find("\r\n\r\n");
+        answer.headers = out.substr(0, end == std::string::npos ? out.size() : end + 2);
+        if (end != std::string::npos) answer.body = out.substr(end + 4);
+        if (answer.headers.starts_with("HTTP/"))
+            answer.status = std::atoi(answer.headers.c_str() + answer.headers.find(' '));
+        return answer;
+    }
+    Answer post(const std::string& url, const std::string& body, std::vector<std::string> extra = {}) const {
+        extra.insert(extra.end(), {"-X", "POST", "-H", "Content-Type: application/json", "--data-binary", body});
+        return curl(url, extra);
+    }
+    Answer control(const std::string& path, const std::string& body) const {
+        return post(origin("velmora.fr") + path, body);
+    }
+    Answer controlGet(const std::string& path) const { return curl(origin("velmora.fr") + path); }
+
+private:
+    GSubprocess* process_ = nullptr;
+    int port_ = 0;
+};
+
+constexpr const char* kCredentials = R"({"email":"admin@salon.velmora.fr","password":"demo"})";
 
 class ServiceOverHttps : public ::testing::Test {
 protected:
@@ -32,192 +149,123 @@ protected:
 
     std::string salon(const std::string& path) const { return service.origin("salon.velmora.fr") + path; }
     std::string site(const std::string& path) const { return service.origin("velmora.fr") + path; }
-
-    // Signs in through the public site and follows the sign-in link; returns the cookie jar path.
-    std::string signIn(CurlResult* linkAnswer = nullptr) const {
-        const std::string jar = RunningService::scratchDirectory() + "/cookies";
-        const CurlResult login =
-            service.curl(site("/api/login"),
-                         {"-X", "POST", "-H", "Content-Type: application/json", "--data-binary",
-                          R"({"email":"admin@salon.velmora.fr","password":"demo","espace":"salon.velmora.fr"})"});
+    std::vector<std::string> readIds() const {
+        return json::stringArrayMember(service.controlGet("/control/inbox?host=salon.velmora.fr").object().get(),
+                                       "readIds")
+            .value_or(std::vector<std::string>{});
+    }
+    bool authenticated(const std::string& jar) const {
+        return json_object_get_boolean_member(service.curl(salon("/api/session"), {"-b", jar}).object().get(),
+                                              "authenticated");
+    }
+    // Signs in on the public site and follows the link; the cookie jar, and the link's answer.
+    std::string signIn(Answer* link = nullptr) const {
+        const std::string jar = scratch("cookies") + "/jar";
+        const Answer login = service.post(site("/api/login"), kCredentials);
         EXPECT_EQ(login.status, 200) << login.body;
-        const auto next = json::stringMember(objectOf(login).get(), "next");
-        EXPECT_TRUE(next.has_value());
-        const CurlResult link = service.curl(next.value_or(""), {"-c", jar});
-        if (linkAnswer) *linkAnswer = link;
+        const Answer followed = service.curl(login.member("next").value_or(""), {"-c", jar});
+        if (link) *link = followed;
         return jar;
     }
 
     RunningService service;
 };
 
-TEST_F(ServiceOverHttps, SignInAnswersWithTheBareInstanceAndALinkOnIt) {
-    const CurlResult login = service.curl(
-        site("/api/login"), {"-X", "POST", "--data-binary", R"({"email":"admin@salon.velmora.fr","password":"demo"})"});
-    ASSERT_EQ(login.status, 200);
-    const json::Object answer = objectOf(login);
-    EXPECT_EQ(json::stringMember(answer.get(), "instance"), "https://salon.velmora.fr");
-    EXPECT_TRUE(json::stringMember(answer.get(), "next").value_or("").starts_with(salon("/connexion/retour?token=")));
-}
+TEST_F(ServiceOverHttps, SignInLinkOnTheInstanceSetsAPersistentHostOnlySessionCookie) {
+    const Answer login = service.post(site("/api/login"), kCredentials);
+    EXPECT_EQ(login.member("instance"), "https://salon.velmora.fr");
+    EXPECT_TRUE(login.member("next").value_or("").starts_with(salon("/connexion/retour?token=")));
 
-TEST_F(ServiceOverHttps, SignInLinkSetsAPersistentHostOnlySessionCookie) {
-    CurlResult link;
+    Answer link;
     const std::string jar = signIn(&link);
     EXPECT_EQ(link.status, 302);
-    EXPECT_EQ(headerValue(link, "Location"), "/admin");
-    const std::string cookie = headerValue(link, "Set-Cookie");
+    EXPECT_EQ(link.header("Location"), "/admin");
+    const std::string cookie = link.header("Set-Cookie");
     for (const char* attribute :
          {"velmora_session=", "Path=/", "Max-Age=2592000", "HttpOnly", "SameSite=Lax", "Secure"}) {
         EXPECT_NE(cookie.find(attribute), std::string::npos) << attribute << " in " << cookie;
     }
     EXPECT_EQ(cookie.find("Domain"), std::string::npos) << cookie;
+    // In curl's cookie jar the second field says whether subdomains get the cookie.
+    std::ifstream jarFile(jar);
+    EXPECT_NE(std::string(std::istreambuf_iterator<char>(jarFile), {}).find("salon.velmora.fr\tFALSE\t/\tTRUE\t"),
+              std::string::npos);
 
-    const CurlResult session = service.curl(salon("/api/session"), {"-b", jar});
-    const json::Object body = objectOf(session);
-    EXPECT_TRUE(json_object_get_boolean_member(body.get(), "authenticated"));
-    EXPECT_EQ(json::stringMember(body.get(), "role"), "admin");
-    const CurlResult console = service.curl(salon("/admin"), {"-b", jar});
+    EXPECT_TRUE(authenticated(jar));
+    EXPECT_EQ(service.curl(salon("/api/session"), {"-b", jar}).member("role"), "admin");
+    const Answer console = service.curl(salon("/admin"), {"-b", jar});
     EXPECT_EQ(console.status, 200);
     EXPECT_NE(console.body.find("async function api(path"), std::string::npos);
-    // In curl's cookie jar the second field says whether subdomains get the cookie.
-    gchar* jarText = nullptr;
-    ASSERT_TRUE(g_file_get_contents(jar.c_str(), &jarText, nullptr, nullptr));
-    EXPECT_NE(std::string(jarText).find("salon.velmora.fr\tFALSE\t/\tTRUE\t"), std::string::npos) << jarText;
-    g_free(jarText);
 }
 
 TEST_F(ServiceOverHttps, SignInRefusesBadCredentialsAndUnknownSpaces) {
+    service.control("/control/instance", R"({"host":"autre.velmora.fr"})");
     const struct {
-        const char* name;
         const char* body;
         int status;
     } cases[] = {
-        {"wrong password", R"({"email":"admin@salon.velmora.fr","password":"faux"})", 401},
-        {"account of another space",
-         R"({"email":"admin@salon.velmora.fr","password":"demo","espace":"autre.velmora.fr"})", 401},
-        {"unknown space", R"({"email":"admin@salon.velmora.fr","password":"demo","espace":"x.velmora.fr"})", 404},
-        {"no e-mail", R"({"password":"demo"})", 400},
-        {"not JSON", "email=admin", 400},
+        {R"({"email":"admin@salon.velmora.fr","password":"faux"})", 401},
+        {R"({"email":"admin@salon.velmora.fr","password":"demo","espace":"autre.velmora.fr"})", 401},
+        {R"({"email":"admin@salon.velmora.fr","password":"demo","espace":"x.velmora.fr"})", 404},
+        {R"({"password":"demo"})", 400},
+        {"email=admin", 400},
     };
-    service.control("/control/instance", R"({"host":"autre.velmora.fr"})");
     for (const auto& c : cases) {
-        const CurlResult login = service.curl(site("/api/login"), {"-X", "POST", "--data-binary", c.body});
-        EXPECT_EQ(login.status, c.status) << c.name;
-        EXPECT_TRUE(json::stringMember(objectOf(login).get(), "error").has_value()) << c.name;
+        const Answer login = service.post(site("/api/login"), c.body);
+        EXPECT_EQ(login.status, c.status) << c.body;
+        EXPECT_TRUE(login.member("error").has_value()) << c.body;
     }
 }
 
 TEST_F(ServiceOverHttps, WithoutSessionTheConsoleSendsToSignInAndTheApiRefuses) {
-    const struct {
-        const char* path;
-        int status;
-    } cases[] = {
-        {"/admin", 302},
-        {"/admin?notification=notice&noticeId=notice%3A1", 302},
-        {"/api/admin/notification-inbox", 401},
-        {"/api/admin/options", 401},
-        {"/api/admin/invoice.pdf", 401},
-        {"/api/session", 200},
-    };
-    for (const auto& c : cases) {
-        const CurlResult answer = service.curl(salon(c.path));
-        EXPECT_EQ(answer.status, c.status) << c.path;
-        if (c.status == 302) {
-            EXPECT_EQ(headerValue(answer, "Location"), site("/connexion.html")) << c.path;
-        }
-        if (c.status == 401) {
-            EXPECT_TRUE(objectOf(answer)) << c.path;
-        }
+    for (const char* path : {"/admin", "/admin?notification=notice&noticeId=notice%3A1"}) {
+        const Answer answer = service.curl(salon(path));
+        EXPECT_EQ(answer.status, 302) << path;
+        EXPECT_EQ(answer.header("Location"), site("/connexion.html")) << path;
     }
-    const json::Object session = objectOf(service.curl(salon("/api/session")));
-    EXPECT_FALSE(json_object_get_boolean_member(session.get(), "authenticated"));
+    for (const char* path : {"/api/admin/notification-inbox", "/api/admin/options", "/api/admin/invoice.pdf"}) {
+        const Answer answer = service.curl(salon(path));
+        EXPECT_EQ(answer.status, 401) << path;
+        EXPECT_TRUE(answer.object()) << path;
+    }
+    EXPECT_FALSE(authenticated(scratch("cookies") + "/none"));
 }
 
-TEST_F(ServiceOverHttps, InboxChangesThroughControlShowInTheApi) {
+TEST_F(ServiceOverHttps, InboxChangesThroughControlAndConsoleReachTheApiAndEachOther) {
     const std::string jar = signIn();
-    const CurlResult added = service.control(
-        "/control/inbox/add", R"({"host":"salon.velmora.fr","kind":"payable","title":"Paiement en attente"})");
-    ASSERT_EQ(added.status, 200) << added.body;
-    const std::string id = json::stringMember(objectOf(added).get(), "id").value_or("");
-    ASSERT_FALSE(id.empty());
-
-    auto entry = [&](const std::string& wanted) -> std::string {
-        const CurlResult feed = service.curl(salon("/api/admin/notification-inbox"), {"-b", jar});
-        json::Object body = objectOf(feed);
-        JsonArray* list = json_object_get_array_member(body.get(), "notifications");
-        for (guint i = 0; i < json_array_get_length(list); ++i) {
-            json::Node node = json::objectNode(json_array_get_object_element(list, i));
-            if (json::stringMember(json_array_get_object_element(list, i), "id") == wanted)
-                return json::stringify(node.get());
-        }
-        return {};
-    };
-    EXPECT_NE(entry(id).find(R"("read_at":null)"), std::string::npos) << entry(id);
-
-    ASSERT_EQ(service.control("/control/inbox/read", R"({"host":"salon.velmora.fr","id":")" + id + R"("})").status,
-              200);
-    EXPECT_NE(entry(id).find(R"("read_at":"20)"), std::string::npos) << entry(id);
-    const auto readIds =
-        json::stringArrayMember(objectOf(service.controlGet("/control/inbox?host=salon.velmora.fr")).get(), "readIds");
-    ASSERT_TRUE(readIds);
-    EXPECT_NE(std::find(readIds->begin(), readIds->end(), id), readIds->end());
-
-    ASSERT_EQ(service.control("/control/inbox/dismiss", R"({"host":"salon.velmora.fr","id":")" + id + R"("})").status,
-              200);
-    EXPECT_NE(entry(id).find(R"("dismissed":1)"), std::string::npos) << entry(id);
+    const Answer added = service.control("/control/inbox/add", R"({"host":"salon.velmora.fr","kind":"payable"})");
+    const std::string id = added.member("id").value_or("?");
+    const Answer feed = service.curl(salon("/api/admin/notification-inbox"), {"-b", jar});
+    EXPECT_NE(feed.body.find(R"({"kind":"payable","id":")" + id + R"(")"), std::string::npos) << feed.body;
+    const std::string target = R"({"host":"salon.velmora.fr","id":")" + id + R"("})";
+    EXPECT_EQ(service.control("/control/inbox/read", target).status, 200);
+    EXPECT_EQ(service.control("/control/inbox/dismiss", target).status, 200);
     EXPECT_EQ(service.control("/control/inbox/read", R"({"host":"salon.velmora.fr","id":"notice:999"})").status, 404);
-}
-
-TEST_F(ServiceOverHttps, ConsoleMarksEntriesReadThroughTheApi) {
-    const std::string jar = signIn();
-    const CurlResult read = service.curl(salon("/api/admin/notification-inbox/read"),
-                                         {"-b", jar, "-X", "POST", "--data-binary", R"({"ids":["appointment:12"]})"});
-    ASSERT_EQ(read.status, 200) << read.body;
-    const auto readIds =
-        json::stringArrayMember(objectOf(service.controlGet("/control/inbox?host=salon.velmora.fr")).get(), "readIds");
-    ASSERT_TRUE(readIds);
-    EXPECT_NE(std::find(readIds->begin(), readIds->end(), "appointment:12"), readIds->end());
+    EXPECT_EQ(
+        service.post(salon("/api/admin/notification-inbox/read"), R"({"ids":["appointment:12"]})", {"-b", jar}).status,
+        200);
+    const auto ids = readIds();
+    EXPECT_EQ(std::count(ids.begin(), ids.end(), id), 1);
+    EXPECT_EQ(std::count(ids.begin(), ids.end(), "appointment:12"), 1);
+    EXPECT_NE(service.curl(salon("/api/admin/notification-inbox"), {"-b", jar}).body.find(R"("dismissed":1)"),
+              std::string::npos);
 }
 
 TEST_F(ServiceOverHttps, RoleAndSignOutReachTheSignedInConsole) {
     const std::string jar = signIn();
     service.control("/control/role", R"({"host":"salon.velmora.fr","role":"staff"})");
-    EXPECT_EQ(json::stringMember(objectOf(service.curl(salon("/api/session"), {"-b", jar})).get(), "role"), "staff");
+    EXPECT_EQ(service.curl(salon("/api/session"), {"-b", jar}).member("role"), "staff");
     EXPECT_EQ(service.curl(salon("/api/admin/notification-inbox"), {"-b", jar}).status, 403);
 
     service.control("/control/signout", R"({"host":"salon.velmora.fr"})");
-    const json::Object session = objectOf(service.curl(salon("/api/session"), {"-b", jar}));
-    EXPECT_FALSE(json_object_get_boolean_member(session.get(), "authenticated"));
+    EXPECT_FALSE(authenticated(jar));
     EXPECT_EQ(service.curl(salon("/admin"), {"-b", jar}).status, 302);
-}
-
-TEST_F(ServiceOverHttps, RefuseClosesTheListenerForItsDuration) {
-    const auto begin = std::chrono::steady_clock::now();
-    ASSERT_EQ(service.control("/control/refuse", R"({"seconds":2})").status, 200);
-    // The listener closes right after the answer to the control request has gone out.
-    int exitCode = 0;
-    while (exitCode != 7 && std::chrono::steady_clock::now() - begin < std::chrono::seconds(1)) {
-        exitCode = service.curl(site("/connexion.html")).exitCode;
-        if (exitCode != 7) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    EXPECT_EQ(exitCode, 7);  // connection refused
-    std::this_thread::sleep_until(begin + std::chrono::milliseconds(2400));
-    EXPECT_EQ(service.curl(site("/connexion.html")).status, 200);
-}
-
-TEST_F(ServiceOverHttps, DropModeHangsUpOnPagesButKeepsControl) {
-    ASSERT_EQ(service.control("/control/refuse", R"({"seconds":30,"mode":"drop"})").status, 200);
-    const CurlResult dropped = service.curl(site("/connexion.html"));
-    EXPECT_EQ(dropped.exitCode, 52);  // empty reply
-    EXPECT_EQ(dropped.status, 0);
-    ASSERT_EQ(service.control("/control/refuse", R"({"seconds":0})").status, 200);
-    EXPECT_EQ(service.curl(site("/connexion.html")).status, 200);
 }
 
 TEST_F(ServiceOverHttps, ApiFaultsHitOnlyThePolledEndpoints) {
     const std::string jar = signIn();
     ASSERT_EQ(service.control("/control/api-fault", R"({"mode":"malformed"})").status, 200);
-    const CurlResult malformed = service.curl(salon("/api/session"), {"-b", jar});
+    const Answer malformed = service.curl(salon("/api/session"), {"-b", jar});
     EXPECT_EQ(malformed.status, 200);
     EXPECT_FALSE(json::parse(malformed.body));
     EXPECT_EQ(service.curl(salon("/api/admin/dashboard"), {"-b", jar}).status, 200);
@@ -226,44 +274,9 @@ TEST_F(ServiceOverHttps, ApiFaultsHitOnlyThePolledEndpoints) {
     EXPECT_EQ(service.curl(salon("/api/admin/options"), {"-b", jar}).status, 500);
     EXPECT_EQ(service.curl(salon("/api/admin/notification-inbox"), {"-b", jar}).status, 200);
 
-    service.control("/control/api-fault", R"({"mode":"hang"})");
-    EXPECT_EQ(service.curl(salon("/api/admin/notification-inbox"), {"-b", jar, "--max-time", "1"}).exitCode, 28);
     service.control("/control/api-fault", R"({"mode":"none"})");
     EXPECT_EQ(service.curl(salon("/api/session"), {"-b", jar}).status, 200);
     EXPECT_EQ(service.control("/control/api-fault", R"({"mode":"parfois"})").status, 400);
-}
-
-TEST_F(ServiceOverHttps, RecordsRequestsBeaconsAndReports) {
-    service.curl(site("/connexion.html"));
-    service.curl(salon("/beacon/load"), {"-X", "POST", "--data-binary", ""});
-    service.control("/control/report", R"({"page":"bridge-probe","frame":"sub"})");
-
-    const CurlResult requests = service.controlGet("/control/requests?host=velmora.fr&path=/connexion.html");
-    EXPECT_NE(requests.body.find(R"("path":"/connexion.html")"), std::string::npos) << requests.body;
-    EXPECT_EQ(requests.body.find("/control/"), std::string::npos) << "control calls are not logged";
-    const CurlResult beacons = service.controlGet("/control/beacons?name=load");
-    EXPECT_NE(beacons.body.find(R"("host":"salon.velmora.fr")"), std::string::npos) << beacons.body;
-    EXPECT_NE(beacons.body.find(R"("epoch_ms":)"), std::string::npos);
-    const CurlResult reports = service.controlGet("/control/reports?page=bridge-probe");
-    EXPECT_NE(reports.body.find(R"("frame":"sub")"), std::string::npos) << reports.body;
-    EXPECT_EQ(service.controlGet("/control/reports?page=dialogs").body, R"({"reports":[]})");
-}
-
-TEST_F(ServiceOverHttps, ServesTestFilesAndPagesOnEveryHost) {
-    const CurlResult download = service.curl(salon("/test/download"));
-    EXPECT_EQ(headerValue(download, "Content-Disposition"), R"(attachment; filename="facture-2026.txt")");
-    const CurlResult archive = service.curl(site("/test/archive.zip"));
-    EXPECT_EQ(headerValue(archive, "Content-Type"), "application/zip");
-    EXPECT_TRUE(archive.body.starts_with("PK"));
-    for (const char* path : {"/test/dialogs.html", "/test/upload.html", "/test/links.html", "/test/iframe.html",
-                             "/test/bridge-probe.html", "/test/print.html", "/test/save.html"}) {
-        EXPECT_EQ(service.curl(site(path)).status, 200) << path;
-        const CurlResult page = service.curl(salon(path));
-        EXPECT_EQ(page.status, 200) << path;
-        EXPECT_EQ(page.body.find("{{"), std::string::npos) << "unfilled placeholder in " << path;
-    }
-    const std::string jar = signIn();
-    EXPECT_TRUE(service.curl(salon("/api/admin/invoice.pdf"), {"-b", jar}).body.starts_with("%PDF-"));
 }
 
 TEST_F(ServiceOverHttps, AnswersMisdirectedForUnknownHostsAndGuardsControl) {
@@ -272,34 +285,51 @@ TEST_F(ServiceOverHttps, AnswersMisdirectedForUnknownHostsAndGuardsControl) {
     EXPECT_EQ(service.controlGet("/control/inbox/add").status, 405);
     EXPECT_EQ(service.controlGet("/control/inbox?host=inconnu.velmora.fr").status, 404);
     EXPECT_EQ(service.control("/control/inbox/add", "[1,2").status, 400);
+    EXPECT_EQ(service.curl(site("/mises-a-jour/linux.json")).status, 404);  // no update folder given
 }
 
-TEST(ServiceStateFile, SessionsSurviveARestartOfTheService) {
-    const std::string stateFile = RunningService::scratchDirectory() + "/etat.json";
-    std::string jar;
+TEST(ServiceProcess, SessionsAndInboxSurviveARestartWithAStateFile) {
+    const std::string stateFile = scratch("state") + "/etat.json", jar = scratch("cookies") + "/jar";
     {
         RunningService first({"--state-file", stateFile});
         ASSERT_TRUE(first.ready());
-        jar = RunningService::scratchDirectory() + "/cookies";
-        const CurlResult login =
-            first.curl(first.origin("velmora.fr") + "/api/login",
-                       {"-X", "POST", "--data-binary", R"({"email":"admin@salon.velmora.fr","password":"demo"})"});
-        first.curl(json::stringMember(objectOf(login).get(), "next").value_or(""), {"-c", jar});
+        const Answer login = first.post(first.origin("velmora.fr") + "/api/login", kCredentials);
+        first.curl(login.member("next").value_or(""), {"-c", jar});
         first.control("/control/inbox/add", R"({"host":"salon.velmora.fr","id":"payable:77","kind":"payable"})");
     }
     RunningService second({"--state-file", stateFile});
     ASSERT_TRUE(second.ready());
-    const json::Object session = objectOf(second.curl(second.origin("salon.velmora.fr") + "/api/session", {"-b", jar}));
-    EXPECT_TRUE(json_object_get_boolean_member(session.get(), "authenticated"));
+    const Answer session = second.curl(second.origin("salon.velmora.fr") + "/api/session", {"-b", jar});
+    EXPECT_TRUE(json_object_get_boolean_member(session.object().get(), "authenticated"));
     EXPECT_NE(second.controlGet("/control/inbox?host=salon.velmora.fr").body.find("payable:77"), std::string::npos);
 }
 
-TEST(ServicePlainHttp, ServesWithoutCertificateForDebugging) {
-    RunningService plain({}, false);
-    ASSERT_TRUE(plain.ready());
-    const CurlResult console = plain.curl(plain.origin("salon.velmora.fr") + "/admin");
-    EXPECT_EQ(headerValue(console, "Location"), plain.origin("velmora.fr") + "/connexion.html");
+TEST(ServiceProcess, ServesPlainNamesOfTheUpdateFolderOnThePublicSiteOnly) {
+    const std::string folder = scratch("files") + "/mises-a-jour";
+    fs::create_directories(folder);
+    std::ofstream(folder + "/linux.json") << R"({"build": "101"})";
+    std::ofstream(folder + "/.cache") << "caché";
+    std::ofstream(folder + "/../voisin.txt") << "voisin";
+    RunningService service({"--files", folder});
+    ASSERT_TRUE(service.ready());
+    const std::string site = service.origin("velmora.fr") + "/mises-a-jour/";
+    EXPECT_EQ(service.curl(site + "linux.json").body, R"({"build": "101"})");
+    // Every request reads the folder afresh, so a file written after the start is served too.
+    const std::string gzip("\x1f\x8b\x00\x01", 4);
+    std::ofstream(folder + "/Velmora-101.tar.gz", std::ios::binary) << gzip;
+    const Answer archive = service.curl(site + "Velmora-101.tar.gz");
+    EXPECT_EQ(archive.status, 200);
+    EXPECT_EQ(archive.body, gzip);
+    for (const char* path : {"absent.json", ".cache", "..%2Fvoisin.txt", "../voisin.txt", ""}) {
+        // libsoup may refuse the path itself (400); either way nothing of the file system goes out.
+        const Answer answer = service.curl(site + path, {"--path-as-is"});
+        EXPECT_TRUE(answer.status == 404 || answer.status == 400) << path << ": " << answer.status;
+        EXPECT_EQ(answer.body.find("voisin"), std::string::npos) << path;
+        EXPECT_EQ(answer.body.find("caché"), std::string::npos) << path;
+    }
+    EXPECT_NE(service.curl(service.origin("salon.velmora.fr") + "/mises-a-jour/linux.json").body,
+              R"({"build": "101"})");
 }
 
 }  // namespace
-}  // namespace service::testing
+}  // namespace service
