@@ -155,6 +155,9 @@ bool KeyFileDefaults::boolean(const std::string& key) const {
 }
 
 void KeyFileDefaults::setStringArray(const std::string& key, const std::vector<std::string>& value) {
+    // The poll stores the seen list after every pass, mostly unchanged: a value already read
+    // back as given needs no rewrite of the file (4000 ids, every minute).
+    if (stringArray(key) == value) return;
     removeEveryType(key);
     bool plain = true;
     for (const auto& element : value) {

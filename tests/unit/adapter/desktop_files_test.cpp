@@ -317,6 +317,21 @@ TEST(KeyFileDefaults, KeysOfAnyFormStayApart) {
     for (const auto& key : keys) EXPECT_EQ(reader.string(key), "valeur de " + key) << key;
 }
 
+// The poll stores its seen list after every pass; an unchanged list leaves the file alone.
+TEST(KeyFileDefaults, AnUnchangedListIsNotWrittenAgain) {
+    TempFolder folder;
+    const std::string path = folder / "defaults.ini";
+    KeyFileDefaults defaults(path);
+    defaults.setStringArray("vus", {"a", "b"});
+    ASSERT_TRUE(g_file_set_contents(path.c_str(), "marque", -1, nullptr));
+    defaults.setStringArray("vus", {"a", "b"});
+    g_autofree char* kept = nullptr;
+    ASSERT_TRUE(g_file_get_contents(path.c_str(), &kept, nullptr, nullptr));
+    EXPECT_STREQ(kept, "marque");
+    defaults.setStringArray("vus", {"a"});
+    EXPECT_EQ(KeyFileDefaults(path).stringArray("vus"), std::vector<std::string>{"a"});
+}
+
 TEST(KeyFileDefaults, EachKeyHoldsOneTypeAndOthersReadAsAbsent) {
     TempFolder folder;
     KeyFileDefaults defaults(folder / "defaults.ini");
