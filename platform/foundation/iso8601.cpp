@@ -103,9 +103,11 @@ std::optional<double> parse(std::string_view text, bool withFraction) {
         } else {
             return std::nullopt;  // no zone, or a fraction where none is allowed
         }
+        // "+01:00" and "+0100" alike: the formatter the service's dates are judged by reads both.
         int offsetHours = 0, offsetMinutes = 0;
-        if (!r.number(2, offsetHours) || !r.take(':') || !r.number(2, offsetMinutes) || offsetHours > 23 ||
-            offsetMinutes > 59) {
+        if (!r.number(2, offsetHours)) return std::nullopt;
+        r.take(':');
+        if (!r.number(2, offsetMinutes) || offsetHours > 23 || offsetMinutes > 59) {
             return std::nullopt;
         }
         offsetSeconds = sign * (offsetHours * 3600 + offsetMinutes * 60);
