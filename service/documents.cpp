@@ -187,6 +187,13 @@ uint32_t crc32(std::string_view bytes) {
     return crc ^ 0xFFFFFFFFu;
 }
 
+std::string reservationsCsv() {
+    return "date;heure;client;prestation;montant\r\n"
+           "2026-12-08;09:30;Camille Martin;Coupe et brushing;48,00 €\r\n"
+           "2026-12-08;11:00;Louis Bernard;Barbe;22,00 €\r\n"
+           "2026-12-08;14:15;Inès Petit;Couleur;85,00 €\r\n";
+}
+
 std::string archiveZip() {
     // Stored entries need no compressor; the archive only has to be a valid ZIP file that the web view
     // cannot display.

@@ -13,6 +13,9 @@ std::string invoicePdf();
 // Returns a ZIP archive (stored, not compressed) holding two small text files.
 std::string archiveZip();
 
+// Returns the export of the day's reservations as CSV (semicolons, as French spreadsheets read it).
+std::string reservationsCsv();
+
 // Returns the CRC-32 (IEEE 802.3, as used by ZIP) of the bytes.
 uint32_t crc32(std::string_view bytes);
 

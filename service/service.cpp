@@ -65,24 +65,36 @@ std::optional<std::string> Service::start() {
     return std::nullopt;
 }
 
-std::optional<std::string> Service::listen() {
-    GInetAddress* inet = g_inet_address_new_from_string(options_.listenAddress.c_str());
-    GSocketAddress* address = g_inet_socket_address_new(inet, static_cast<guint16>(port_));
+namespace {
+
+std::optional<std::string> listenOn(SoupServer* server, const std::string& listenAddress, int port,
+                                    SoupServerListenOptions flags) {
+    GInetAddress* inet = g_inet_address_new_from_string(listenAddress.c_str());
+    GSocketAddress* address = g_inet_socket_address_new(inet, static_cast<guint16>(port));
     g_object_unref(inet);
     GError* error = nullptr;
-    const auto flags = secure() ? SOUP_SERVER_LISTEN_HTTPS : static_cast<SoupServerListenOptions>(0);
-    const bool listening = soup_server_listen(server_, address, flags, &error);
+    const bool listening = soup_server_listen(server, address, flags, &error);
     g_object_unref(address);
-    if (!listening) {
-        std::string message = std::string("Écoute impossible : ") + error->message;
-        g_error_free(error);
-        return message;
-    }
+    if (listening) return std::nullopt;
+    std::string message = std::string("Écoute impossible : ") + error->message;
+    g_error_free(error);
+    return message;
+}
+
+}  // namespace
+
+std::optional<std::string> Service::listen() {
+    const auto flags = secure() ? SOUP_SERVER_LISTEN_HTTPS : static_cast<SoupServerListenOptions>(0);
+    if (auto failure = listenOn(server_, options_.listenAddress, port_, flags)) return failure;
     if (port_ == 0) {
         GSList* uris = soup_server_get_uris(server_);
         if (uris) port_ = g_uri_get_port(static_cast<GUri*>(uris->data));
         g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
     }
+    // The same site over plain HTTP: what anyone on the network can serve under the service's
+    // names, for the tests that check the application does not trust it.
+    if (options_.httpPort != 0)
+        return listenOn(server_, options_.listenAddress, options_.httpPort, static_cast<SoupServerListenOptions>(0));
     return std::nullopt;
 }
 
@@ -115,6 +127,16 @@ void Service::dispatch(Request& request) {
         request.redirect(location);
         return;
     }
+    if (cuts_.erase({request.host(), request.path()}) > 0) {
+        cutShort(request);
+        return;
+    }
+    if (const auto page = servedPages_.find({request.host(), request.path()}); page != servedPages_.end()) {
+        const std::string name = page->second;
+        servedPages_.erase(page);
+        renderPage(request, name.c_str());
+        return;
+    }
     if (request.host() == state_.publicHost()) {
         handlePublicSite(request);
     } else if (state_.isInstance(request.host())) {
@@ -123,6 +145,25 @@ void Service::dispatch(Request& request) {
         request.respond(SOUP_STATUS_MISDIRECTED_REQUEST, "text/plain; charset=utf-8",
                         "Aucun espace Velmóra ne répond à cette adresse.\n");
     }
+}
+
+void Service::cutShort(Request& request) {
+    // The head promises more than follows: enough of a page that a browser starts showing it,
+    // then the connection is closed.
+    GIOStream* stream = soup_server_message_steal_connection(request.message());
+    if (!stream) return;
+    const std::string page =
+        "<!doctype html><html lang=\"fr\"><meta charset=\"utf-8\"><title>Console</title>"
+        "<body><h1>Console</h1><p>" +
+        std::string(std::size_t{64} * 1024, '.');
+    const std::string answer =
+        "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nCache-Control: no-store\r\n"
+        "Content-Length: " +
+        std::to_string(page.size() * 4) + "\r\n\r\n" + page;
+    g_output_stream_write_all(g_io_stream_get_output_stream(stream), answer.data(), answer.size(), nullptr, nullptr,
+                              nullptr);
+    g_io_stream_close(stream, nullptr, nullptr);
+    g_object_unref(stream);
 }
 
 void Service::refuse(double seconds, Refusal mode, SoupServerMessage* trigger) {
@@ -287,6 +328,9 @@ json::Object Service::logRecord(const Request& request) const {
     json::Object record = json::newObject();
     const int64_t now = nowMs();
     json_object_set_string_member(record.get(), "host", request.host().c_str());
+    GUri* uri = soup_server_message_get_uri(request.message());
+    json_object_set_string_member(record.get(), "scheme", uri ? g_uri_get_scheme(uri) : "");
+    json_object_set_int_member(record.get(), "port", uri ? g_uri_get_port(uri) : -1);
     json_object_set_string_member(record.get(), "method", request.method().c_str());
     json_object_set_string_member(record.get(), "path", request.path().c_str());
     json_object_set_string_member(record.get(), "query", request.rawQuery().c_str());

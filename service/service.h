@@ -13,6 +13,7 @@
 #include <deque>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -80,9 +81,12 @@ private:
     void controlReports(Request& request, JsonObject* body);
     void controlReportsClear(Request& request, JsonObject* body);
     void controlRedirect(Request& request, JsonObject* body);
+    void controlServe(Request& request, JsonObject* body);
+    void controlCut(Request& request, JsonObject* body);
 
     // Listening, outages and faults (service.cpp).
     std::optional<std::string> listen();
+    void cutShort(Request& request);
     void refuse(double seconds, Refusal mode, SoupServerMessage* trigger);
     void endRefusal();
     void setApiFault(ApiFault fault, std::string path);
@@ -115,6 +119,10 @@ private:
     std::deque<json::Object> requestLog_;
     // One-shot redirects set by tests: (host, path) → location.
     std::map<std::pair<std::string, std::string>, std::string> redirects_;
+    // One-shot pages set by tests: (host, path) → the test page answered there.
+    std::map<std::pair<std::string, std::string>, std::string> servedPages_;
+    // One-shot answers cut short by tests: (host, path).
+    std::set<std::pair<std::string, std::string>> cuts_;
     std::vector<json::Object> beacons_;
     std::vector<json::Object> reports_;
 };

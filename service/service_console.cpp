@@ -161,6 +161,13 @@ void Service::handleApi(Request& request, const User* user) {
     } else if (path == "/api/admin/invoice.pdf") {
         request.addHeader("Content-Disposition", "inline; filename=\"facture-2026-001.pdf\"");
         request.respond(SOUP_STATUS_OK, "application/pdf", invoicePdf());
+    } else if (path == "/api/admin/reservations.csv") {
+        // Text a browser could show, sent for saving.
+        request.addHeader("Content-Disposition", "attachment; filename=\"reservations.csv\"");
+        request.respond(SOUP_STATUS_OK, "text/csv; charset=utf-8", reservationsCsv());
+    } else if (path == "/api/admin/justificatifs.zip") {
+        // No Content-Disposition: saved because a browser cannot show it.
+        request.respond(SOUP_STATUS_OK, "application/zip", archiveZip());
     } else {
         request.respondError(SOUP_STATUS_NOT_FOUND, "Ressource inconnue.");
     }

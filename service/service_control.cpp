@@ -1,6 +1,7 @@
 // The control interface of the tests: JSON over HTTP under /control/ on any host, from loopback only.
 #include "service.h"
 
+#include "pages.h"
 #include "text.h"
 
 #include <cstdlib>
@@ -75,6 +76,8 @@ void Service::handleControl(Request& request) {
         {"GET", "/control/requests", &Service::controlRequests},
         {"POST", "/control/requests/clear", &Service::controlRequestsClear},
         {"POST", "/control/redirect", &Service::controlRedirect},
+        {"POST", "/control/serve", &Service::controlServe},
+        {"POST", "/control/cut", &Service::controlCut},
         {"GET", "/control/beacons", &Service::controlBeacons},
         {"POST", "/control/beacons/clear", &Service::controlBeaconsClear},
         {"POST", "/control/report", &Service::controlReport},
@@ -131,6 +134,9 @@ void Service::controlReset(Request& request, JsonObject*) {
     requestLog_.clear();
     beacons_.clear();
     reports_.clear();
+    redirects_.clear();
+    servedPages_.clear();
+    cuts_.clear();
     changed();
     request.respondJson(SOUP_STATUS_OK, okAnswer().get());
 }
@@ -389,6 +395,33 @@ void Service::controlRedirect(Request& request, JsonObject* body) {
     // The next request for that path on that host is sent elsewhere: tests use it to take the
     // application to a page as a link would.
     redirects_[{*host, *path}] = *location;
+    request.respondJson(SOUP_STATUS_OK, okAnswer().get());
+}
+
+void Service::controlServe(Request& request, JsonObject* body) {
+    const auto host = json::stringMember(body, "host");
+    const auto path = json::stringMember(body, "path");
+    const auto page = json::stringMember(body, "page");
+    if (!host || !path || !page || !page->ends_with(".html") || pageFile(*page).empty()) {
+        request.respondError(SOUP_STATUS_BAD_REQUEST, "host, path et une page d’essai connue sont requis.");
+        return;
+    }
+    // The next request for that path on that host gets the test page instead, whatever the
+    // path: the page of someone who answers in the service's place.
+    servedPages_[{*host, *path}] = *page;
+    request.respondJson(SOUP_STATUS_OK, okAnswer().get());
+}
+
+void Service::controlCut(Request& request, JsonObject* body) {
+    const auto host = json::stringMember(body, "host");
+    const auto path = json::stringMember(body, "path");
+    if (!host || !path) {
+        request.respondError(SOUP_STATUS_BAD_REQUEST, "host et path sont requis.");
+        return;
+    }
+    // The next answer for that path on that host breaks off part-way, as when the service's
+    // front end dies while it sends a page.
+    cuts_.insert({*host, *path});
     request.respondJson(SOUP_STATUS_OK, okAnswer().get());
 }
 
