@@ -51,8 +51,10 @@ public:
     void navigationActionDidBecomeDownload(platform::Download& download) override;
     void navigationResponseDidBecomeDownload(platform::Download& download) override;
     void requestNewWebView(const platform::NavigationAction& action) override;
+    void didStartProvisionalNavigation() override;
     void didFinishNavigation() override;
     void didFailProvisionalNavigation(const platform::NavigationError& error) override;
+    void didFailNavigation(const platform::NavigationError& error) override;
     void webContentProcessDidTerminate() override;
 
     // UIDelegate overrides:
@@ -97,7 +99,7 @@ public:
 
     // Printing.
     void print(const foundation::JsValue& body);
-    void printFinished(bool success);
+    void printFinished(const platform::PrintResult& result);
 
     // Notifications.
     void pollNativeNotifications();
@@ -132,6 +134,7 @@ private:
         };
     }
 
+    void runPrintOperation(std::unique_ptr<platform::PrintOperation> operation);
     void buildMainMenu();
     void buildWebViewAndWindow();
     platform::WebViewConfiguration webViewConfiguration();
@@ -144,6 +147,8 @@ private:
                           const std::string& host);
     void removeNoticesOfReadEntries(const foundation::JsValue::Array& entries, const std::string& host);
 
+    bool isInstanceOrigin(const platform::SecurityOrigin& origin) const;
+    bool isInstancePage(const foundation::Url& url) const;
     void restoreKnownHosts();
     foundation::Url startURL() const;
     void admitHost(const std::string& host);
@@ -175,6 +180,9 @@ private:
     bool loginLaunch;
     std::shared_ptr<platform::Timer> connectionRetry;
     std::optional<foundation::Url> pendingConnectionURL;
+    // Reloading the page after its web process ended, and the wait before the next such reload.
+    std::shared_ptr<platform::Timer> crashReload;
+    double crashReloadDelay = 1.0;
 };
 
 }  // namespace velmora

@@ -1,10 +1,12 @@
 // The page bridge's dispatch of whatever a page may post: any handler name, any body, from the
 // main frame or a sub-frame, from any origin. The input is JSON, one message or an array of
 // them, each {"name", "mainFrame", "origin", "body"}; a number for the name or the origin
-// picks one of the usual ones, so the engine reaches every branch without guessing names.
-// Text that is not JSON becomes one message whose body is that text.
+// picks one of the usual ones, so the engine reaches every branch without guessing names, and
+// a string for the origin is a host over HTTPS. Text that is not JSON becomes one message
+// whose body is that text.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -21,23 +23,46 @@ using fuzzing::require;
 
 const char* const kNames[] = {"velmoraInstance", "velmoraNoticeRead", "velmoraMailRead", "velmoraUpdate",
                               "velmoraPrint"};
-const char* const kOrigins[] = {fuzzing::kPublicHost, fuzzing::kInstanceHost, "cabinet.velmora.fr",
-                                "autre-site.example", ""};
+const platform::SecurityOrigin kOrigins[] = {
+    {"https", fuzzing::kPublicHost, std::nullopt},
+    {"https", fuzzing::kInstanceHost, std::nullopt},
+    {"https", "cabinet.velmora.fr", std::nullopt},
+    {"https", "autre-site.example", std::nullopt},
+    {"", "", std::nullopt},
+    {"http", fuzzing::kPublicHost, std::nullopt},
+    {"http", fuzzing::kInstanceHost, std::nullopt},
+    {"https", fuzzing::kInstanceHost, 8443},
+    {"https", fuzzing::kPublicHost, 443},
+    {"HTTPS", fuzzing::kPublicHost, std::nullopt},
+};
 
-template <std::size_t N>
-std::string pick(const JsValue* value, const char* const (&choices)[N], const char* fallback) {
+// The number `value` holds, when it is an index into a table of `size` entries.
+std::optional<std::size_t> indexOf(const JsValue* value, std::size_t size) {
+    if (!value || !value->number()) return std::nullopt;
+    const double n = *value->number();
+    if (n < 0 || n >= static_cast<double>(size)) return std::nullopt;
+    return static_cast<std::size_t>(n);
+}
+
+std::string nameOf(const JsValue* value) {
     if (value && value->string()) return *value->string();
-    if (value && value->number()) {
-        const double n = *value->number();
-        if (n >= 0 && n < static_cast<double>(N)) return choices[static_cast<std::size_t>(n)];
-    }
-    return fallback;
+    return kNames[indexOf(value, std::size(kNames)).value_or(0)];
+}
+
+platform::SecurityOrigin originOf(const JsValue* value) {
+    if (value && value->string()) return {"https", *value->string(), std::nullopt};
+    return kOrigins[indexOf(value, std::size(kOrigins)).value_or(1)];
+}
+
+// The origin of an instance page: HTTPS on the default port.
+bool isSecure(const platform::SecurityOrigin& origin) {
+    return origin.scheme == "https" && (!origin.port || *origin.port == 443);
 }
 
 platform::ScriptMessage messageOf(const JsValue& description) {
     platform::ScriptMessage message;
-    message.name = pick(description.member("name"), kNames, kNames[0]);
-    message.originHost = pick(description.member("origin"), kOrigins, fuzzing::kInstanceHost);
+    message.name = nameOf(description.member("name"));
+    message.origin = originOf(description.member("origin"));
     const JsValue* mainFrame = description.member("mainFrame");
     message.isMainFrame = !mainFrame || mainFrame->boolean() != false;
     if (const JsValue* body = description.member("body")) message.body = *body;
@@ -50,7 +75,7 @@ std::vector<platform::ScriptMessage> messagesOf(std::string_view text) {
         platform::ScriptMessage message;
         message.name = text.empty() ? kNames[0] : kNames[static_cast<unsigned char>(text.front()) % std::size(kNames)];
         message.isMainFrame = true;
-        message.originHost = fuzzing::kPublicHost;
+        message.origin = kOrigins[0];
         message.body = std::string(text);
         return {message};
     }
@@ -89,8 +114,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         console.controller.didReceiveScriptMessage(message);
 
         const std::set<std::string>& hosts = console.controller.allowed();
-        const bool fromSignInPage = message.isMainFrame && message.originHost == fuzzing::kPublicHost;
-        const bool fromConsole = message.isMainFrame && hostsBefore.contains(message.originHost);
+        const bool fromSignInPage =
+            message.isMainFrame && isSecure(message.origin) && message.origin.host == fuzzing::kPublicHost;
+        const bool fromConsole =
+            message.isMainFrame && isSecure(message.origin) && hostsBefore.contains(message.origin.host);
         if (hosts != hostsBefore) {
             require(message.name == "velmoraInstance" && fromSignInPage, "only the sign-in page admits hosts");
             require(hosts.size() == hostsBefore.size() + 1, "one message admits one host");

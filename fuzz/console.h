@@ -21,6 +21,8 @@ struct Console {
         fake.defaults.values["velmoraKnownHosts"] = std::vector<std::string>{kInstanceHost};
         controller.applicationWillFinishLaunching();
         controller.applicationDidFinishLaunching();
+        // The start page finished loading; the user went on to the console.
+        controller.didFinishNavigation();
         fake.views.web->showPage(kConsoleURL);
     }
 

@@ -10,6 +10,12 @@ namespace platform {
 
 class Window;
 
+// How a print operation ended.
+struct PrintResult {
+    bool success = false;       // printed (or saved) rather than cancelled or failed
+    bool pageNotified = false;  // the engine already sent the page its own "afterprint" event
+};
+
 class PrintOperation {
 public:
     virtual ~PrintOperation() = default;
@@ -17,17 +23,19 @@ public:
     virtual void setShowsPrintPanel(bool shows) = 0;
     // Whether progress is shown while printing.
     virtual void setShowsProgressPanel(bool shows) = 0;
-    // Runs the operation modal on `window` and returns at once; `done` runs once when it ends,
-    // printed or cancelled, with whether it printed. The operation keeps itself alive until then.
-    virtual void runModal(Window& window, std::function<void(bool success)> done) = 0;
+    // Runs the operation modal on `window` and returns at once; `done` runs once on the main
+    // loop when it ends, printed or cancelled. The operation keeps itself alive until then.
+    virtual void runModal(Window& window, std::function<void(PrintResult)> done) = 0;
 };
 
 class Printing {
 public:
     virtual ~Printing() = default;
-    // An operation printing the PDF document `bytes` with every page scaled to fit the paper
-    // and rotated for landscape pages; nullptr when the bytes do not open as a PDF.
-    virtual std::unique_ptr<PrintOperation> pdfPrintOperation(const std::vector<std::uint8_t>& bytes) = 0;
+    // Opens the PDF document `bytes` away from the main loop, then hands `done`, on the main
+    // loop, an operation printing it with every page scaled to fit the paper and rotated for
+    // landscape pages, or nullptr when the bytes do not open as a PDF.
+    virtual void openPdf(std::vector<std::uint8_t> bytes,
+                         std::function<void(std::unique_ptr<PrintOperation>)> done) = 0;
 };
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 // The web view, its configuration and the delegates it calls.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -17,13 +18,21 @@ class Download;
 class DownloadDelegate;
 class PrintOperation;
 
+// The security origin of a frame, as the web engine has it: scheme and host as written, and
+// the port only when it is not the scheme's default.
+struct SecurityOrigin {
+    std::string scheme;       // empty when the frame has no network origin (about:blank, data:)
+    std::string host;         // empty when none
+    std::optional<int> port;  // nullopt for the scheme's default port
+};
+
 // A message the page posted to a handler under window.webkit.messageHandlers. The frame
 // facts come from the web engine, never from the page.
 struct ScriptMessage {
     std::string name;
     foundation::JsValue body;
     bool isMainFrame = false;
-    std::string originHost;  // host of the sending frame's security origin; empty when none
+    SecurityOrigin origin;  // of the sending frame
 };
 
 class ScriptMessageHandler {
@@ -41,18 +50,33 @@ struct UserScript {
     bool mainFrameOnly = true;
 };
 
+// One handler under window.webkit.messageHandlers.
+struct MessageHandlerSpec {
+    std::string name;
+    std::size_t maximumBodyBytes = 0;  // a larger body, as JSON text, is dropped unread
+    bool operator==(const MessageHandlerSpec&) const = default;
+};
+
 // Everything fixed when the web view is created.
 struct WebViewConfiguration {
     bool persistentDataStore = true;  // cookies and site storage survive between runs
     ScriptMessageHandler* messageHandler = nullptr;
-    std::vector<std::string> messageHandlerNames;  // in registration order, in the page world
-    std::vector<UserScript> userScripts;           // in injection order, in the page world
+    std::vector<MessageHandlerSpec> messageHandlers;  // in registration order, in the page world
+    std::vector<UserScript> userScripts;              // in injection order, in the page world
 };
 
-// What the page asks to open. `targetIsMainFrame` is nullopt for a request of a new window.
+// Where a navigation is to happen.
+enum class NavigationTarget {
+    MainFrame,     // the page itself
+    SubFrame,      // a frame embedded in the page
+    NewWindow,     // a window the page asks for
+    UnknownFrame,  // the page or one of its frames: the engine does not say which
+};
+
+// What the page asks to open.
 struct NavigationAction {
     std::optional<foundation::Url> url;
-    std::optional<bool> targetIsMainFrame;
+    NavigationTarget target = NavigationTarget::UnknownFrame;
     bool shouldPerformDownload = false;
 };
 
@@ -61,6 +85,7 @@ enum class ResponsePolicy { Allow, Download };
 
 struct NavigationResponse {
     bool canShowMimeType = true;
+    bool isAttachment = false;  // the server marked it for saving (Content-Disposition: attachment)
 };
 
 struct NavigationError {
@@ -83,10 +108,16 @@ public:
     virtual void navigationResponseDidBecomeDownload(Download& download) = 0;
     // The page asked for a new web view; the application never creates one.
     virtual void requestNewWebView(const NavigationAction& action) = 0;
+    // The main frame began loading the page that url() now reports, or was redirected to it.
+    virtual void didStartProvisionalNavigation() = 0;
     // The main frame finished loading.
     virtual void didFinishNavigation() = 0;
-    // The main frame's load failed before any content arrived.
+    // The main frame's load failed before any content arrived. A load that became a download
+    // is no failure and is not reported.
     virtual void didFailProvisionalNavigation(const NavigationError& error) = 0;
+    // The main frame's load failed after content began to arrive; the view no longer shows the
+    // page, but the application's own page in its place.
+    virtual void didFailNavigation(const NavigationError& error) = 0;
     // The process that ran the page ended (crashed, or killed); the view shows no live page.
     virtual void webContentProcessDidTerminate() = 0;
 };

@@ -94,7 +94,7 @@ void Velmora::clearReadMailNotice(const platform::ScriptMessage& message) {
         const auto found = body->find(key);
         return found == body->end() ? std::string() : *found->second.string();
     };
-    ReadMail mail{field("uid"), field("validity"), field("account"), message.originHost};
+    ReadMail mail{field("uid"), field("validity"), field("account"), message.origin.host};
     if (mail.uid.empty() || mail.validity.empty() || mail.account.empty()) return;
     removeDeliveredMatching(platform_.notifications, [mail = std::move(mail)](const auto& request) {
         const std::string* url = userInfoURL(request);

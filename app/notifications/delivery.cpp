@@ -18,9 +18,10 @@ void Velmora::deliverNativeNotice(const std::string& id, const std::string& titl
     // Without a web view there is no page whose host the notification could lead to.
     if (!web) return;
     const std::optional<foundation::Url> pageURL = web->url();
-    if (!pageURL || !pageURL->host() || pageURL->host()->empty()) return;
-    const std::string& host = *pageURL->host();
-    if (!allowedInstanceHosts.contains(host)) return;
+    // The notification leads to this page's host over HTTPS, so the page must have come from
+    // that host over HTTPS too.
+    if (!pageURL || !isInstancePage(*pageURL)) return;
+    const std::string host = pageURL->hostOrEmpty();
     if (!foundation::startsWith(path, kConsolePath)) return;
 
     platform::NotificationRequest request;

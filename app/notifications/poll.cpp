@@ -62,11 +62,16 @@ void Velmora::pollNativeNotifications() {
     if (noticeBusy) return;
     // Without a web view there is no page to ask; a later tick finds one.
     if (!web) return;
+    // While a connection is pending, the view shows either a page still loading or our page
+    // for a load that failed, at the failed URL: neither is the console, whatever the URL says.
+    if (pendingConnectionURL) return;
     const std::optional<foundation::Url> pageURL = web->url();
     if (!pageURL) return;
     // Only the console page carries the signed-in session and its `api`; the query is not examined.
     if (pageURL->path() != kConsolePath) return;
-    if (!allowedInstanceHosts.contains(pageURL->hostOrEmpty())) return;
+    // The answer decides which notifications are shown and withdrawn: the page must be the
+    // instance's own, over HTTPS.
+    if (!isInstancePage(*pageURL)) return;
     noticeBusy = true;
 
     // The two answers may come in either order; the result handler uses whatever delivered

@@ -1,12 +1,14 @@
 // The menus, the web view and the window, built once at launch; showing the window again.
 #include "app/texts.h"
 #include "app/velmora.h"
+#include "app/web/print_limits.h"
 
 namespace velmora {
 
 namespace {
 constexpr int kWindowWidth = 1200;
 constexpr int kWindowHeight = 820;
+constexpr std::size_t kMessageLimit = std::size_t{1024} * 1024;
 
 // Handlers without a target: the platform sends them to the focused web view.
 struct EditItem {
@@ -63,8 +65,13 @@ platform::WebViewConfiguration Velmora::webViewConfiguration() {
     platform::WebViewConfiguration configuration;
     configuration.persistentDataStore = true;
     configuration.messageHandler = this;
-    configuration.messageHandlerNames = {"velmoraInstance", "velmoraPrint", "velmoraUpdate", "velmoraMailRead",
-                                         "velmoraNoticeRead"};
+    // Every message is a few bytes, but for a print request, which may carry a whole PDF
+    // document as Base64; anything larger than that is dropped before it is read.
+    configuration.messageHandlers = {{"velmoraInstance", kMessageLimit},
+                                     {"velmoraPrint", kMaximumPdfText + kMessageLimit},
+                                     {"velmoraUpdate", kMessageLimit},
+                                     {"velmoraMailRead", kMessageLimit},
+                                     {"velmoraNoticeRead", kMessageLimit}};
     const foundation::JsValue desktop(foundation::JsValue::Object{
         {"version", foundation::JsValue(versionText())},
         {"build", foundation::JsValue(runningBuild)},

@@ -1,5 +1,8 @@
-// The two ends of a page load: a failure before content arrived schedules a retry of the
-// same URL; a finished load ends the retry cycle, remembers the console and polls at once.
+// The ends of a page load: a failure schedules a retry of the same URL; a finished load ends
+// the retry cycle, remembers the console and polls at once. A page whose web process ended is
+// loaded again.
+#include <algorithm>
+
 #include "app/texts.h"
 #include "app/velmora.h"
 
@@ -7,6 +10,9 @@ namespace velmora {
 
 namespace {
 constexpr double kRetryDelay = 15.0;
+// The first reload after the web process ended; each further end in a row doubles it, up to
+// the retry delay.
+constexpr double kFirstCrashReloadDelay = 1.0;
 }  // namespace
 
 void Velmora::didFailProvisionalNavigation(const platform::NavigationError& error) {
@@ -22,13 +28,31 @@ void Velmora::didFailProvisionalNavigation(const platform::NavigationError& erro
     platform_.log.write(texts::kLogConnectionUnavailable + error.description);
 }
 
+void Velmora::didFailNavigation(const platform::NavigationError& error) {
+    // The view shows our error page instead of half a page: for the user and for the poll it
+    // is the same as a page that could not be reached at all, and it comes back the same way.
+    didFailProvisionalNavigation(error);
+}
+
+void Velmora::didStartProvisionalNavigation() {
+    // Where the engine cannot say which frame a navigation is for, a retired host is moved only
+    // now, once the main frame is known to load it; its frames may still show such a host.
+    const std::optional<foundation::Url> url = web->url();
+    if (!url) return;
+    if (const auto judged = currentInstanceURL(*url); judged && *judged != *url) web->load(*judged);
+}
+
 void Velmora::didFinishNavigation() {
     if (connectionRetry) connectionRetry->invalidate();
     connectionRetry.reset();
     pendingConnectionURL.reset();
+    // A page that loads is alive again: the next end of its process starts the wait over.
+    if (crashReload) crashReload->invalidate();
+    crashReload.reset();
+    crashReloadDelay = kFirstCrashReloadDelay;
     const auto url = web ? web->url() : std::nullopt;
     if (!url) return;
-    if (url->path() == "/admin" && allowedInstanceHosts.contains(url->hostOrEmpty())) {
+    if (url->path() == "/admin" && isInstancePage(*url)) {
         recordConsoleHost(*url);
         pollNativeNotifications();
     }
@@ -37,9 +61,16 @@ void Velmora::didFinishNavigation() {
 void Velmora::webContentProcessDidTerminate() {
     // Left alone, the view keeps a dead page: every later poll would fail without a word and
     // notifications would stop until the user happened to notice. Load the page again, the
-    // one still being connected to if there is one.
-    const std::optional<foundation::Url> target = pendingConnectionURL ? pendingConnectionURL : web->url();
-    if (target) web->load(*target);
+    // one still being connected to if there is one. A page that brings its process down again
+    // at once would reload in a tight loop, each time starting a web process: wait, longer
+    // after each end in a row.
+    if (crashReload) crashReload->invalidate();
+    crashReload = platform_.timers.scheduleOneShot(crashReloadDelay, weakly([this] {
+                                                       const std::optional<foundation::Url> target =
+                                                           pendingConnectionURL ? pendingConnectionURL : web->url();
+                                                       if (target) web->load(*target);
+                                                   }));
+    crashReloadDelay = std::min(crashReloadDelay * 2, kRetryDelay);
 }
 
 }  // namespace velmora

@@ -25,6 +25,19 @@ std::optional<foundation::Url> Velmora::currentInstanceURL(const foundation::Url
     return std::nullopt;
 }
 
+bool Velmora::isInstanceOrigin(const platform::SecurityOrigin& origin) const {
+    // Anyone on the network can answer a plain-HTTP load, or one on another port, under any
+    // host name: only HTTPS on the default port proves the host, as for instance URLs.
+    if (origin.scheme != kScheme) return false;
+    if (origin.port && *origin.port != kDefaultPort) return false;
+    return allowedInstanceHosts.contains(origin.host);
+}
+
+bool Velmora::isInstancePage(const foundation::Url& url) const {
+    if (url.user() || url.password()) return false;
+    return isInstanceOrigin({url.scheme().value_or(std::string()), url.hostOrEmpty(), url.port()});
+}
+
 void Velmora::restoreKnownHosts() {
     if (const auto known = platform_.defaults.stringArray(kKnownHostsKey))
         allowedInstanceHosts.insert(known->begin(), known->end());
@@ -57,9 +70,8 @@ void Velmora::admitHost(const std::string& host) {
 }
 
 void Velmora::recordConsoleHost(const foundation::Url& url) {
-    const std::string host = url.hostOrEmpty();
-    if (url.path() == kConsolePath && allowedInstanceHosts.contains(host))
-        platform_.defaults.setString(kInstanceHostKey, host);
+    // The console remembered here opens at every launch, so it must have been the real one.
+    if (url.path() == kConsolePath && isInstancePage(url)) platform_.defaults.setString(kInstanceHostKey, *url.host());
 }
 
 }  // namespace velmora

@@ -10,11 +10,22 @@ bool isExternalScheme(const foundation::Url& url) {
     const std::string scheme = url.scheme().value_or(std::string());
     return scheme == "mailto" || scheme == "tel";
 }
+
+// Whether the default browser may be given `url`. Every other scheme would reach whatever
+// program registered it (file managers for smb: and file:, any x-scheme-handler), on the
+// word of a page or of any of its frames.
+bool isWebScheme(const foundation::Url& url) {
+    const std::string scheme = url.scheme().value_or(std::string());
+    return scheme == "https" || scheme == "http";
+}
 }  // namespace
 
 platform::NavigationPolicy Velmora::decidePolicyForNavigationAction(const platform::NavigationAction& action) {
-    const bool subFrame = action.targetIsMainFrame.has_value() && !*action.targetIsMainFrame;
-    if (!subFrame && action.url) {
+    // A frame the engine does not name is judged once its load starts in the main frame, if it
+    // does (didStartProvisionalNavigation); sub-frames are never moved.
+    const bool pageOrWindow = action.target == platform::NavigationTarget::MainFrame ||
+                              action.target == platform::NavigationTarget::NewWindow;
+    if (pageOrWindow && action.url) {
         // With no retired host listed this never redirects; it takes effect once one is.
         const auto judged = currentInstanceURL(*action.url);
         if (judged && *judged != *action.url) {
@@ -33,7 +44,11 @@ platform::NavigationPolicy Velmora::decidePolicyForNavigationAction(const platfo
 }
 
 platform::ResponsePolicy Velmora::decidePolicyForNavigationResponse(const platform::NavigationResponse& response) {
-    return response.canShowMimeType ? platform::ResponsePolicy::Allow : platform::ResponsePolicy::Download;
+    // A file the server sends for saving (an export of the reservations, say) is saved as a
+    // browser would, even when the view could show it: shown, it would replace the console
+    // with raw text and leave the window no way back.
+    if (!response.canShowMimeType || response.isAttachment) return platform::ResponsePolicy::Download;
+    return platform::ResponsePolicy::Allow;
 }
 
 void Velmora::navigationActionDidBecomeDownload(platform::Download& download) { download.setDelegate(this); }
@@ -41,8 +56,10 @@ void Velmora::navigationActionDidBecomeDownload(platform::Download& download) { 
 void Velmora::navigationResponseDidBecomeDownload(platform::Download& download) { download.setDelegate(this); }
 
 void Velmora::requestNewWebView(const platform::NavigationAction& action) {
-    // Pages that open a window, instance pages included, go to the default browser.
-    if (action.url) platform_.workspace.openUrl(*action.url);
+    // Pages that open a window, instance pages included, go to the default browser; mailto and
+    // tel never come here, the navigation decision hands them over first. Anything else is
+    // refused without a word.
+    if (action.url && isWebScheme(*action.url)) platform_.workspace.openUrl(*action.url);
 }
 
 void Velmora::changeSpace() {
@@ -52,6 +69,11 @@ void Velmora::changeSpace() {
 
 void Velmora::reload() { web->reload(); }
 
-void Velmora::safari() { platform_.workspace.openUrl(web->url().value_or(signInURL())); }
+void Velmora::safari() {
+    // A page of another kind (a data: or blob: document) has no place in a browser: the
+    // sign-in page goes instead.
+    const std::optional<foundation::Url> shown = web->url();
+    platform_.workspace.openUrl(shown && isWebScheme(*shown) ? *shown : signInURL());
+}
 
 }  // namespace velmora

@@ -1,5 +1,5 @@
-// Messages the page posts to the application. The frame facts (main frame, origin host)
-// come from the web engine; a check that fails ends the handling silently, and a body of
+// Messages the page posts to the application. The frame facts (main frame, origin) come from
+// the web engine; a check that fails ends the handling silently, and a body of
 // the wrong shape is ignored as a whole.
 #include "app/velmora.h"
 
@@ -35,15 +35,16 @@ std::optional<std::vector<std::string>> noticeIdsOf(const foundation::JsValue& b
 }  // namespace
 
 void Velmora::didReceiveScriptMessage(const platform::ScriptMessage& message) {
+    // Every handler: the main frame of an instance page over HTTPS on the default port.
+    if (!message.isMainFrame || !isInstanceOrigin(message.origin)) return;
     if (message.name == "velmoraInstance") {
         // Only the public sign-in site may add hosts; customer instances cannot.
-        if (!message.isMainFrame || message.originHost != activeInstanceHost) return;
+        if (message.origin.host != activeInstanceHost) return;
         if (const auto host = instanceHostOf(message.body)) admitHost(*host);
         return;
     }
-    if (!message.isMainFrame || !allowedInstanceHosts.contains(message.originHost)) return;
     if (message.name == "velmoraNoticeRead") {
-        if (const auto ids = noticeIdsOf(message.body)) clearSharedNotices(*ids, message.originHost);
+        if (const auto ids = noticeIdsOf(message.body)) clearSharedNotices(*ids, message.origin.host);
     } else if (message.name == "velmoraMailRead") {
         clearReadMailNotice(message);
     } else if (message.name == "velmoraUpdate") {

@@ -1,6 +1,7 @@
 #include "platform/gtk/gtk_views.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -115,6 +116,24 @@ private:
     platform::DownloadDelegate* delegate_ = nullptr;
 };
 
+// Whether a load that ended early leaves the page as it was rather than failing: one replaced by
+// a newer load, and one the engine's policy stopped before anything was sent. The latter covers
+// a load that became a download ("interrupted by policy change") and a link of a scheme the view
+// cannot show (smb:, another program's scheme): neither is a connection problem, and retrying
+// them would only put an error page in place of the console every 15 seconds.
+bool endsWithoutFailure(const GError* error) {
+    return g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED) ||
+           (error && error->domain == WEBKIT_POLICY_ERROR);
+}
+
+// Whether the server marked the response for saving rather than showing.
+bool isAttachment(WebKitURIResponse* response) {
+    SoupMessageHeaders* headers = response ? webkit_uri_response_get_http_headers(response) : nullptr;
+    g_autofree char* disposition = nullptr;
+    if (!headers || !soup_message_headers_get_content_disposition(headers, &disposition, nullptr)) return false;
+    return g_ascii_strcasecmp(disposition, "attachment") == 0;
+}
+
 constexpr const char* kUnreachablePage =
     "<!doctype html><html lang=\"fr\"><head><meta charset=\"utf-8\"><title>Velmóra</title>"
     "<style>body{font:15px system-ui,sans-serif;color:#333;margin:0;display:flex;align-items:center;"
@@ -126,7 +145,7 @@ constexpr const char* kUnreachablePage =
 class GtkWebView final : public platform::WebView {
 public:
     GtkWebView(Context& context, const platform::WebViewConfiguration& configuration)
-        : context_(context), handler_(configuration.messageHandler), handlerNames_(configuration.messageHandlerNames) {
+        : context_(context), handler_(configuration.messageHandler), handlers_(configuration.messageHandlers) {
         WebKitUserContentManager* content = webkit_user_content_manager_new();
         for (const auto& script : configuration.userScripts) {
             WebKitUserScript* userScript = webkit_user_script_new(
@@ -139,7 +158,9 @@ public:
             webkit_user_content_manager_add_script(content, userScript);
             webkit_user_script_unref(userScript);
         }
-        WebKitWebContext* webContext = makeWebContext(context_.extensionDirectory, configuration.messageHandlerNames);
+        std::vector<std::string> handlerNames;
+        for (const auto& handler : handlers_) handlerNames.push_back(handler.name);
+        WebKitWebContext* webContext = makeWebContext(context_.extensionDirectory, handlerNames);
         WebKitNetworkSession* session =
             configuration.persistentDataStore ? makePersistentSession() : webkit_network_session_new_ephemeral();
         g_signal_connect(session, "download-started", G_CALLBACK(onDownloadStarted), this);
@@ -240,7 +261,8 @@ private:
         if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) {
             auto* response = WEBKIT_RESPONSE_POLICY_DECISION(decision);
             platform::NavigationResponse facts{
-                static_cast<bool>(webkit_response_policy_decision_is_mime_type_supported(response))};
+                static_cast<bool>(webkit_response_policy_decision_is_mime_type_supported(response)),
+                isAttachment(webkit_response_policy_decision_get_response(response))};
             if (self->navigation_->decidePolicyForNavigationResponse(facts) == platform::ResponsePolicy::Download)
                 webkit_policy_decision_download(decision);
             else
@@ -253,10 +275,12 @@ private:
         platform::NavigationAction facts;
         const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
         if (uri) facts.url = foundation::Url::parse(uri);
-        // New-window requests have no target frame; other navigations of this signal are
-        // taken as main-frame ones here. Sub-frame navigations are told apart with the web
-        // process extension.
-        if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) facts.targetIsMainFrame = true;
+        // WebKitGTK asks about navigations of the main frame and of embedded frames alike and
+        // does not say which frame a navigation is for (webkit_navigation_action_is_for_main_frame
+        // is proposed upstream, not released in 2.50); the main frame's loads are reported once
+        // they start, see onLoadChanged. Remove this when the distributions' WebKitGTK has it.
+        facts.target = type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION ? platform::NavigationTarget::NewWindow
+                                                                             : platform::NavigationTarget::UnknownFrame;
         switch (self->navigation_->decidePolicyForNavigationAction(facts)) {
             case platform::NavigationPolicy::Cancel:
                 webkit_policy_decision_ignore(decision);
@@ -275,6 +299,7 @@ private:
         auto* self = static_cast<GtkWebView*>(data);
         if (self->navigation_) {
             platform::NavigationAction facts;
+            facts.target = platform::NavigationTarget::NewWindow;
             WebKitURIRequest* request = webkit_navigation_action_get_request(action);
             if (const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr)
                 facts.url = foundation::Url::parse(uri);
@@ -293,29 +318,41 @@ private:
             if (event == WEBKIT_LOAD_FINISHED && self->errorPageStarted_) self->errorPageLoading_ = false;
             return;
         }
-        if (event == WEBKIT_LOAD_STARTED) {
-            self->committed_ = false;
-            self->failed_ = false;
-        } else if (event == WEBKIT_LOAD_COMMITTED) {
-            self->committed_ = true;
-        } else if (event == WEBKIT_LOAD_FINISHED) {
-            // WebKit also reports a failed load as finished; only a load that did not fail counts.
-            if (!self->failed_ && self->navigation_) self->navigation_->didFinishNavigation();
+        switch (event) {
+            case WEBKIT_LOAD_STARTED:
+                self->committed_ = false;
+                self->failed_ = false;
+                if (self->navigation_) self->navigation_->didStartProvisionalNavigation();
+                break;
+            case WEBKIT_LOAD_REDIRECTED:
+                if (self->navigation_) self->navigation_->didStartProvisionalNavigation();
+                break;
+            case WEBKIT_LOAD_COMMITTED:
+                self->committed_ = true;
+                break;
+            case WEBKIT_LOAD_FINISHED:
+                // WebKit also reports a failed load as finished; only a load that did not fail counts.
+                if (!self->failed_ && self->navigation_) self->navigation_->didFinishNavigation();
+                break;
         }
     }
 
     static gboolean onLoadFailed(WebKitWebView* view, WebKitLoadEvent, gchar* uri, GError* error, gpointer data) {
         auto* self = static_cast<GtkWebView*>(data);
         self->failed_ = true;
-        if (self->committed_ || !self->navigation_) return FALSE;
-        // A load cancelled by a newer one is the platform's "cancelled" error.
-        const bool cancelled =
-            error && error->domain == WEBKIT_NETWORK_ERROR && error->code == WEBKIT_NETWORK_ERROR_CANCELLED;
-        platform::NavigationError facts;
-        facts.code = cancelled ? platform::NavigationError::kCancelled : (error ? error->code : 0);
-        facts.description = error ? error->message : "";
-        self->navigation_->didFailProvisionalNavigation(facts);
-        if (cancelled) return FALSE;
+        if (!self->navigation_) return FALSE;
+        // Loads that leave the page as it was are the platform's "cancelled".
+        if (endsWithoutFailure(error)) {
+            if (!self->committed_)
+                self->navigation_->didFailProvisionalNavigation(
+                    {platform::NavigationError::kCancelled, error->message});
+            return TRUE;
+        }
+        const platform::NavigationError facts{error ? error->code : 0, error ? error->message : ""};
+        if (self->committed_)
+            self->navigation_->didFailNavigation(facts);
+        else
+            self->navigation_->didFailProvisionalNavigation(facts);
         // In place of WebKit's English error page, a French one that says what happens next.
         self->errorPageLoading_ = true;
         self->errorPageStarted_ = false;
@@ -333,12 +370,19 @@ private:
         const char* name = nullptr;
         const char* json = nullptr;
         gboolean mainFrame = FALSE;
-        const char* origin = nullptr;
-        g_variant_get(parameters, "(&s&sb&s)", &name, &json, &mainFrame, &origin);
-        // Only the handlers the page was given; a web process cannot invent others.
-        if (std::find(self->handlerNames_.begin(), self->handlerNames_.end(), name) == self->handlerNames_.end())
-            return TRUE;
-        self->handler_->didReceiveScriptMessage({name, fromJsonText(json), static_cast<bool>(mainFrame), origin});
+        const char* scheme = nullptr;
+        const char* host = nullptr;
+        guint16 port = 0;
+        g_variant_get(parameters, "(&s&sb&s&sq)", &name, &json, &mainFrame, &scheme, &host, &port);
+        // Only the handlers the page was given, from the main frame, with a body of the size the
+        // handler expects: anything else is dropped before its body is read. A web process
+        // cannot invent handlers, and embedded frames are never heard.
+        const auto handler = std::find_if(self->handlers_.begin(), self->handlers_.end(),
+                                          [name](const auto& spec) { return spec.name == name; });
+        if (handler == self->handlers_.end() || !mainFrame) return TRUE;
+        if (std::strlen(json) > handler->maximumBodyBytes) return TRUE;
+        platform::SecurityOrigin origin{scheme, host, port == 0 ? std::nullopt : std::optional<int>(port)};
+        self->handler_->didReceiveScriptMessage({name, fromJsonText(json), true, std::move(origin)});
         return TRUE;
     }
 
@@ -415,7 +459,7 @@ private:
     Context& context_;
     WebKitWebView* view_ = nullptr;
     platform::ScriptMessageHandler* handler_ = nullptr;
-    std::vector<std::string> handlerNames_;
+    std::vector<platform::MessageHandlerSpec> handlers_;
     platform::NavigationDelegate* navigation_ = nullptr;
     platform::UIDelegate* ui_ = nullptr;
     bool committed_ = false;

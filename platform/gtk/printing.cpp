@@ -17,7 +17,7 @@ constexpr const char* kFilePrinter = "Print to File";
 // A run frees itself once it has finished and no call of the toolkit is under way on it.
 struct PrintRun {
     Context& context;
-    std::function<void(bool)> done;
+    std::function<void(platform::PrintResult)> done;
     bool exporting = false;
     bool dialogCounted = false;  // the print dialog counts as one of our open dialogs
     bool insideToolkit = false;  // a run call has not returned yet
@@ -62,7 +62,9 @@ void freeWebRun(WebPrintRun* run) {
     delete run;
 }
 
-void finishWebRun(WebPrintRun* run, bool success) {
+// `printed`: WebKit went through with printing (or failed on the way), which it brackets with the
+// page's own "beforeprint" and "afterprint" events; a cancelled dialog leaves the page untold.
+void finishWebRun(WebPrintRun* run, bool success, bool printed) {
     if (run->finished) return;
     run->finished = true;
     uncountDialog(*run);
@@ -73,7 +75,7 @@ void finishWebRun(WebPrintRun* run, bool success) {
                    webkit_print_operation_get_page_setup(run->operation));
     auto done = std::move(run->done);
     if (!run->insideToolkit) freeWebRun(run);
-    if (done) done(success);
+    if (done) done({success, printed});
 }
 
 void onWebPrintFailed(WebKitPrintOperation*, GError*, gpointer data) {
@@ -83,7 +85,7 @@ void onWebPrintFailed(WebKitPrintOperation*, GError*, gpointer data) {
 
 void onWebPrintFinished(WebKitPrintOperation*, gpointer data) {
     auto* run = static_cast<WebPrintRun*>(data);
-    finishWebRun(run, !run->failed);
+    finishWebRun(run, !run->failed, true);
 }
 
 struct WebPrintStart {
@@ -126,7 +128,7 @@ gboolean startWebPrint(gpointer data) {
         return G_SOURCE_REMOVE;
     }
     // A cancelled dialog ends the operation without "finished".
-    if (response == WEBKIT_PRINT_OPERATION_RESPONSE_CANCEL) finishWebRun(run, false);
+    if (response == WEBKIT_PRINT_OPERATION_RESPONSE_CANCEL) finishWebRun(run, false, false);
     return G_SOURCE_REMOVE;
 }
 
@@ -144,7 +146,7 @@ public:
     // WebKit shows no progress of its own while the page prints; there is nothing to switch.
     void setShowsProgressPanel(bool) override {}
 
-    void runModal(platform::Window&, std::function<void(bool)> done) override {
+    void runModal(platform::Window&, std::function<void(platform::PrintResult)> done) override {
         auto* run = new WebPrintRun{{context_, std::move(done)}};
         run->operation = std::exchange(operation_, nullptr);
         // Started from the main loop, so that this returns at once, as the caller expects, and
@@ -184,7 +186,8 @@ void finishPdfRun(PdfPrintRun* run, bool success) {
                    gtk_print_operation_get_default_page_setup(run->operation));
     auto done = std::move(run->done);
     if (!run->insideToolkit) freePdfRun(run);
-    if (done) done(success);
+    // The page knows nothing of a document printed apart from it.
+    if (done) done({success, false});
 }
 
 // Draws one page of the document into the printable area: turned a quarter when its
@@ -279,7 +282,7 @@ public:
     void setShowsPrintPanel(bool shows) override { showsPanel_ = shows; }
     void setShowsProgressPanel(bool shows) override { showsProgress_ = shows; }
 
-    void runModal(platform::Window&, std::function<void(bool)> done) override {
+    void runModal(platform::Window&, std::function<void(platform::PrintResult)> done) override {
         auto* run = new PdfPrintRun{{context_, std::move(done)}};
         run->document = std::exchange(document_, nullptr);
         // Started from the main loop, so that this returns at once and "done" always comes later.
@@ -331,18 +334,46 @@ std::unique_ptr<platform::PrintOperation> makeWebPrintOperation(Context& context
     return std::make_unique<WebPrintOperation>(context, view);
 }
 
-std::unique_ptr<platform::PrintOperation> PopplerPrinting::pdfPrintOperation(const std::vector<std::uint8_t>& bytes) {
-    GBytes* data = g_bytes_new(bytes.data(), bytes.size());
-    GError* error = nullptr;
-    PopplerDocument* document = poppler_document_new_from_bytes(data, nullptr, &error);
-    g_bytes_unref(data);
-    g_clear_error(&error);
-    if (!document) return nullptr;
-    if (poppler_document_get_n_pages(document) < 1) {
-        g_object_unref(document);
-        return nullptr;
+namespace {
+
+// Opens the document in a worker thread: poppler reads the whole file structure up front, and a
+// damaged or hostile document can keep it busy for long, which must not freeze the window or
+// the notifications. The document is then only used on the main thread.
+void openDocument(GTask* task, gpointer, gpointer data, GCancellable*) {
+    auto* bytes = static_cast<GBytes*>(data);
+    g_autoptr(GError) error = nullptr;
+    PopplerDocument* document = poppler_document_new_from_bytes(bytes, nullptr, &error);
+    if (document && poppler_document_get_n_pages(document) < 1) g_clear_object(&document);
+    g_task_return_pointer(task, document, g_object_unref);
+}
+
+struct PdfOpening {
+    Context& context;
+    std::function<void(std::unique_ptr<platform::PrintOperation>)> done;
+};
+
+void onDocumentOpened(GObject*, GAsyncResult* result, gpointer data) {
+    std::unique_ptr<PdfOpening> opening(static_cast<PdfOpening*>(data));
+    auto* document = static_cast<PopplerDocument*>(g_task_propagate_pointer(G_TASK(result), nullptr));
+    if (!document) {
+        opening->done(nullptr);
+        return;
     }
-    return std::make_unique<PdfPrintOperation>(context_, document);
+    opening->done(std::make_unique<PdfPrintOperation>(opening->context, document));
+}
+
+}  // namespace
+
+void PopplerPrinting::openPdf(std::vector<std::uint8_t> bytes,
+                              std::function<void(std::unique_ptr<platform::PrintOperation>)> done) {
+    auto* data = new std::vector<std::uint8_t>(std::move(bytes));
+    GBytes* document = g_bytes_new_with_free_func(
+        data->data(), data->size(), +[](gpointer owned) { delete static_cast<std::vector<std::uint8_t>*>(owned); },
+        data);
+    GTask* task = g_task_new(nullptr, nullptr, onDocumentOpened, new PdfOpening{context_, std::move(done)});
+    g_task_set_task_data(task, document, reinterpret_cast<GDestroyNotify>(g_bytes_unref));
+    g_task_run_in_thread(task, openDocument);
+    g_object_unref(task);
 }
 
 }  // namespace gtk

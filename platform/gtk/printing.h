@@ -49,7 +49,8 @@ public:
     explicit PopplerPrinting(Context& context) : context_(context) {}
 
     // Printing overrides:
-    std::unique_ptr<platform::PrintOperation> pdfPrintOperation(const std::vector<std::uint8_t>& bytes) override;
+    void openPdf(std::vector<std::uint8_t> bytes,
+                 std::function<void(std::unique_ptr<platform::PrintOperation>)> done) override;
 
 private:
     Context& context_;

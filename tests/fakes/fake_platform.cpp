@@ -93,19 +93,21 @@ private:
     bool automatic_;
 };
 
-// Printing ends at once in the fake, answered "printed".
+// Printing ends at once in the fake, with the result the test chose.
 class FakePrintOperation final : public platform::PrintOperation, Logging {
 public:
-    FakePrintOperation(CallLog& log, std::string what) : Logging(log), what_(std::move(what)) {}
+    FakePrintOperation(CallLog& log, std::string what, platform::PrintResult result)
+        : Logging(log), what_(std::move(what)), result_(result) {}
     void setShowsPrintPanel(bool) override {}
     void setShowsProgressPanel(bool) override {}
-    void runModal(platform::Window&, std::function<void(bool)> done) override {
+    void runModal(platform::Window&, std::function<void(platform::PrintResult)> done) override {
         log_.add("print.runModal(" + what_ + ")");
-        done(true);
+        done(result_);
     }
 
 private:
     std::string what_;
+    platform::PrintResult result_;
 };
 }  // namespace
 
@@ -156,7 +158,7 @@ std::unique_ptr<platform::Updater> FakeUpdaterFactory::makeUpdater(platform::Upd
 }
 
 std::unique_ptr<platform::PrintOperation> FakeWebView::printOperation() {
-    return std::make_unique<FakePrintOperation>(log_, "page");
+    return std::make_unique<FakePrintOperation>(log_, "page", printResult);
 }
 
 std::unique_ptr<platform::WebView> FakeViews::makeWebView(const platform::WebViewConfiguration& configuration) {
@@ -173,9 +175,14 @@ std::unique_ptr<platform::Window> FakeViews::makeWindow(int width, int height, c
     return made;
 }
 
-std::unique_ptr<platform::PrintOperation> FakePrinting::pdfPrintOperation(const std::vector<std::uint8_t>& bytes) {
-    if (!std::string(bytes.begin(), bytes.end()).starts_with("%PDF")) return nullptr;
-    return std::make_unique<FakePrintOperation>(log_, "pdf");
+void FakePrinting::openPdf(std::vector<std::uint8_t> bytes,
+                           std::function<void(std::unique_ptr<platform::PrintOperation>)> done) {
+    log_.add("printing.openPdf(" + std::to_string(bytes.size()) + " bytes)");
+    if (!std::string(bytes.begin(), bytes.end()).starts_with("%PDF")) {
+        done(nullptr);
+        return;
+    }
+    done(std::make_unique<FakePrintOperation>(log_, "pdf", platform::PrintResult{true, false}));
 }
 
 }  // namespace fakes

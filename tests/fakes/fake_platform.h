@@ -310,6 +310,8 @@ public:
     void showPage(const std::string& text) { currentUrl = foundation::Url::parse(text); }
 
     platform::WebViewConfiguration configuration;
+    // How printing the page ends: printed, the engine having sent the page its own "afterprint".
+    platform::PrintResult printResult{true, true};
     std::optional<foundation::Url> currentUrl;
     std::vector<std::string> loads;
     struct PendingScript {
@@ -387,8 +389,9 @@ public:
 class FakePrinting final : public platform::Printing, Logging {
 public:
     using Logging::Logging;
-    // Opens only bytes that start with "%PDF".
-    std::unique_ptr<platform::PrintOperation> pdfPrintOperation(const std::vector<std::uint8_t>& bytes) override;
+    // Opens only bytes that start with "%PDF", and answers at once.
+    void openPdf(std::vector<std::uint8_t> bytes,
+                 std::function<void(std::unique_ptr<platform::PrintOperation>)> done) override;
 };
 
 // Every fake, wired into one Platform.

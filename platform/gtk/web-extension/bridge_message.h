@@ -5,7 +5,8 @@
 namespace gtk::bridge {
 
 inline constexpr const char* kMessageName = "velmora.script-message";
-// (handler name, body as JSON text, sent by the main frame, host of the frame's origin)
-inline constexpr const char* kParametersType = "(ssbs)";
+// (handler name, body as JSON text, sent by the main frame, and the frame's origin: scheme,
+// host, and port, 0 for the scheme's default)
+inline constexpr const char* kParametersType = "(ssbssq)";
 
 }  // namespace gtk::bridge

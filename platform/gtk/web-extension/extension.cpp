@@ -1,6 +1,6 @@
 // The web process extension: it gives every frame of every page, in the page world, the
 // handler objects under window.webkit.messageHandlers. Their postMessage sends the body and
-// the facts of the frame that posted it — main frame or not, and its origin host — to the UI
+// the facts of the frame that posted it — main frame or not, and its origin — to the UI
 // process. The facts are read here from WebKit's own frame, never from the page, so a page
 // cannot claim to be another frame or another host.
 #include <webkit/webkit-web-process-extension.h>
@@ -27,15 +27,22 @@ void freePoster(gpointer data) {
     delete poster;
 }
 
-// The host of the frame's document. For the main frame it is its origin's host: a document
-// can change its URL only within its origin. A frame without a network URL (about:blank,
-// data:, srcdoc) reports no host, which no check accepts.
-std::string originHostOf(WebKitFrame* frame) {
+// The origin of the frame's document: its scheme, host and port. For the main frame that is
+// its security origin, since a document can change its URL only within its origin; WebKit
+// writes the URL with the scheme in lower case and without the scheme's default port. A frame
+// without a network URL (about:blank, data:, srcdoc) reports no origin, which no check accepts.
+struct Origin {
+    std::string scheme, host;
+    guint16 port = 0;  // 0: the scheme's default
+};
+
+Origin originOf(WebKitFrame* frame) {
     const char* uri = webkit_frame_get_uri(frame);
-    if (!uri) return {};
-    const auto url = foundation::Url::parse(uri);
-    if (!url || (url->scheme() != "https" && url->scheme() != "http")) return {};
-    return url->hostOrEmpty();
+    const auto url = uri ? foundation::Url::parse(uri) : std::nullopt;
+    if (!url || (url->scheme() != "https" && url->scheme() != "http") || !url->host()) return {};
+    const int port = url->port().value_or(0);
+    if (port < 0 || port > G_MAXUINT16) return {};
+    return {*url->scheme(), *url->host(), static_cast<guint16>(port)};
 }
 
 void postMessage(JSCValue* body, gpointer data) {
@@ -44,9 +51,10 @@ void postMessage(JSCValue* body, gpointer data) {
     char* json = body ? jsc_value_to_json(body, 0) : nullptr;
     JSCContext* context = jsc_context_get_current();
     if (context && jsc_context_get_exception(context)) jsc_context_clear_exception(context);
+    const Origin origin = originOf(poster->frame);
     GVariant* parameters = g_variant_new(gtk::bridge::kParametersType, poster->name.c_str(), json ? json : "null",
                                          static_cast<gboolean>(webkit_frame_is_main_frame(poster->frame)),
-                                         originHostOf(poster->frame).c_str());
+                                         origin.scheme.c_str(), origin.host.c_str(), origin.port);
     g_free(json);
     webkit_web_page_send_message_to_view(poster->page, webkit_user_message_new(gtk::bridge::kMessageName, parameters),
                                          nullptr, nullptr, nullptr);

@@ -279,16 +279,24 @@ protected:
 
     // Prints `bytes` to a file through the test hook and opens what was written.
     PopplerDocument* printToFile(const std::vector<std::uint8_t>& bytes) {
-        auto operation = printing.pdfPrintOperation(bytes);
+        std::unique_ptr<platform::PrintOperation> operation;
+        bool opened = false;
+        printing.openPdf(bytes, [&](std::unique_ptr<platform::PrintOperation> result) {
+            operation = std::move(result);
+            opened = true;
+        });
+        EXPECT_FALSE(opened) << "the document is opened away from the main loop";
+        EXPECT_TRUE(runMainLoopUntil([&] { return opened; }, 20000));
         if (!operation) return nullptr;
-        std::optional<bool> success;
+        std::optional<platform::PrintResult> result;
         operation->setShowsPrintPanel(true);
         operation->setShowsProgressPanel(true);
-        operation->runModal(window, [&](bool printed) { success = printed; });
+        operation->runModal(window, [&](platform::PrintResult ended) { result = ended; });
         operation.reset();  // the run keeps itself alive
-        EXPECT_FALSE(success) << "done must come from the main loop, after runModal returned";
-        EXPECT_TRUE(runMainLoopUntil([&] { return success.has_value(); }, 20000));
-        EXPECT_EQ(success, true);
+        EXPECT_FALSE(result) << "done must come from the main loop, after runModal returned";
+        EXPECT_TRUE(runMainLoopUntil([&] { return result.has_value(); }, 20000));
+        EXPECT_TRUE(result && result->success);
+        EXPECT_TRUE(result && !result->pageNotified) << "a document prints apart from the page";
         g_autofree char* uri = g_filename_to_uri((folder / "impression-1.pdf").c_str(), nullptr, nullptr);
         return poppler_document_new_from_file(uri, nullptr, nullptr);
     }

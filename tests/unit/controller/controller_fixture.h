@@ -65,6 +65,8 @@ struct Rig {
     Velmora& console(const std::optional<std::string>& page = kConsole) {
         knownHosts({"salon.example", "autre.example", "ancien.example"});
         launch();
+        // The start page finished loading; the user went on from there.
+        controller->didFinishNavigation();
         web().currentUrl = page ? foundation::Url::parse(*page) : std::nullopt;
         return *controller;
     }

@@ -44,8 +44,12 @@ TEST(Delivery, PostsOnlyFromAPageOfAnAllowedHostForAConsolePath) {
         std::optional<std::string> url;
     } cases[] = {
         {"https://salon.example/admin/bookings?x=1", "/admin?noticeId=7", "https://salon.example/admin?noticeId=7"},
-        {"https://salon.example:8443/connexion.html", "/admin", "https://salon.example/admin"},  // the host alone
+        {"https://salon.example:443/connexion.html", "/admin", "https://salon.example/admin"},  // the host alone
         {"https://velmora.fr/connexion.html", "/administration", "https://velmora.fr/administration"},  // a prefix
+        // Only a page the host served over HTTPS on the default port may speak for it.
+        {"https://salon.example:8443/admin", "/admin", std::nullopt},
+        {"http://salon.example/admin", "/admin", std::nullopt},
+        {"https://u@salon.example/admin", "/admin", std::nullopt},
         {"https://ailleurs.example/admin", "/admin", std::nullopt},
         {"https://Salon.example/admin", "/admin", std::nullopt},
         {"file:///admin", "/admin", std::nullopt},
@@ -145,7 +149,7 @@ TEST(Clearing, PollRemovesTheNoticesOfReadOrDismissedEntriesByUrl) {
 }
 
 platform::ScriptMessage mailRead(JsValue body, std::string originHost = "salon.example") {
-    return {"velmoraMailRead", std::move(body), true, std::move(originHost)};
+    return {"velmoraMailRead", std::move(body), true, {"https", std::move(originHost), std::nullopt}};
 }
 
 JsValue mailBody() { return JsValue::Object{{"uid", "5"}, {"validity", "9"}, {"account", "a@b.fr"}}; }

@@ -26,8 +26,13 @@ TEST(Poll, RunsOnlyOnTheConsoleOfAnAllowedHost) {
         bool polls;
     } cases[] = {
         {"https://salon.example/admin?notification=notice&noticeId=7", true},  // the path alone counts
-        {"http://salon.example:8080/admin", true},                             // scheme and port are not examined
+        {"https://salon.example:443/admin", true},
         {"https://velmora.fr/admin", true},
+        // Only the instance's own page, over HTTPS on the default port, speaks for it.
+        {"http://salon.example/admin", false},
+        {"http://salon.example:8080/admin", false},
+        {"https://salon.example:8443/admin", false},
+        {"https://u:p@salon.example/admin", false},
         {"https://salon.example/admin/bookings", false},
         {"https://salon.example/admin/", false},
         {"https://salon.example/Admin", false},

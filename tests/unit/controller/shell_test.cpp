@@ -247,8 +247,14 @@ TEST(WebView, GetsTheBridgeHandlersAndTheDesktopObject) {
         const auto& configuration = r.web().configuration;
         EXPECT_TRUE(configuration.persistentDataStore);
         EXPECT_EQ(configuration.messageHandler, r.controller.get());
-        EXPECT_EQ(configuration.messageHandlerNames,
-                  (Calls{"velmoraInstance", "velmoraPrint", "velmoraUpdate", "velmoraMailRead", "velmoraNoticeRead"}));
+        // Print requests may carry a PDF document of 64 MiB as Base64; nothing else needs more than 1 MiB.
+        const std::size_t mebibyte = 1 << 20, print = 89'478'488 + mebibyte;
+        EXPECT_EQ(configuration.messageHandlers,
+                  (std::vector<platform::MessageHandlerSpec>{{"velmoraInstance", mebibyte},
+                                                             {"velmoraPrint", print},
+                                                             {"velmoraUpdate", mebibyte},
+                                                             {"velmoraMailRead", mebibyte},
+                                                             {"velmoraNoticeRead", mebibyte}}));
         ASSERT_EQ(configuration.userScripts.size(), 2u);
         EXPECT_EQ(
             configuration.userScripts[0].source,

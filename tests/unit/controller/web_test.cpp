@@ -74,8 +74,12 @@ TEST(InstanceHosts, ChoosesTheStartPage) {
     }
 }
 
-platform::NavigationAction action(const char* url, std::optional<bool> mainFrame, bool download = false) {
-    return {url ? foundation::Url::parse(url) : std::nullopt, mainFrame, download};
+using platform::NavigationTarget;
+constexpr auto kMain = NavigationTarget::MainFrame, kSub = NavigationTarget::SubFrame,
+               kWindow = NavigationTarget::NewWindow, kUnknown = NavigationTarget::UnknownFrame;
+
+platform::NavigationAction action(const char* url, NavigationTarget target, bool download = false) {
+    return {url ? foundation::Url::parse(url) : std::nullopt, target, download};
 }
 
 TEST(Navigation, DecidesEveryNavigationByTheTable) {
@@ -86,21 +90,24 @@ TEST(Navigation, DecidesEveryNavigationByTheTable) {
         NavigationPolicy policy;
         const char* call = nullptr;  // the one platform call it makes
     } cases[] = {
-        {"retired host in the main frame", action("https://ancien.example/a?b=1#f", true), cancel,
+        {"retired host in the main frame", action("https://ancien.example/a?b=1#f", kMain), cancel,
          "web.load(https://velmora.fr/a?b=1#f)"},
-        {"retired host in a new window", action("https://ancien.example/x", std::nullopt), cancel,
+        {"retired host in a new window", action("https://ancien.example/x", kWindow), cancel,
          "web.load(https://velmora.fr/x)"},
-        {"retired host in a sub-frame", action("https://ancien.example/x", false), allow},
-        {"retired host over http", action("http://ancien.example/x", true), allow},
-        {"download attribute", action(kConsole, true, true), NavigationPolicy::Download},
-        {"download in a sub-frame", action("https://other.example/f.pdf", false, true), NavigationPolicy::Download},
-        {"no URL", action(nullptr, true), allow},
-        {"mailto", action("mailto:contact@salon.example", true), cancel,
+        {"retired host in a sub-frame", action("https://ancien.example/x", kSub), allow},
+        // Judged when the main frame starts loading it, if it ever does.
+        {"retired host in a frame the engine does not name", action("https://ancien.example/x", kUnknown), allow},
+        {"retired host over http", action("http://ancien.example/x", kMain), allow},
+        {"download attribute", action(kConsole, kMain, true), NavigationPolicy::Download},
+        {"download in a sub-frame", action("https://other.example/f.pdf", kSub, true), NavigationPolicy::Download},
+        {"no URL", action(nullptr, kMain), allow},
+        {"mailto", action("mailto:contact@salon.example", kUnknown), cancel,
          "workspace.openUrl(mailto:contact@salon.example)"},
-        {"tel in a sub-frame", action("tel:+33123456789", false), cancel, "workspace.openUrl(tel:+33123456789)"},
-        {"MAILTO is not mailto", action("MAILTO:a@b.fr", true), allow},
-        {"an unrelated site", action("https://www.example.org/", true), allow},
-        {"an allowed console", action(kConsole, true), allow},
+        {"tel in a sub-frame", action("tel:+33123456789", kSub), cancel, "workspace.openUrl(tel:+33123456789)"},
+        {"mailto in a new window", action("mailto:a@b.fr", kWindow), cancel, "workspace.openUrl(mailto:a@b.fr)"},
+        {"MAILTO is not mailto", action("MAILTO:a@b.fr", kMain), allow},
+        {"an unrelated site", action("https://www.example.org/", kMain), allow},
+        {"an allowed console", action(kConsole, kUnknown), allow},
     };
     Rig r;
     r.console();
@@ -110,13 +117,75 @@ TEST(Navigation, DecidesEveryNavigationByTheTable) {
         EXPECT_EQ(r.controller->decidePolicyForNavigationAction(c.action), c.policy);
         EXPECT_EQ(r.fake.log.calls, c.call ? Calls{c.call} : Calls{});
     }
-    EXPECT_EQ(r.controller->decidePolicyForNavigationResponse({true}), platform::ResponsePolicy::Allow);
-    EXPECT_EQ(r.controller->decidePolicyForNavigationResponse({false}), platform::ResponsePolicy::Download);
-    // Pages that open a window, instance pages included, go to the default browser.
+    // What the view can show is shown, unless the server sends it for saving.
+    const auto download = platform::ResponsePolicy::Download;
+    EXPECT_EQ(r.controller->decidePolicyForNavigationResponse({true, false}), platform::ResponsePolicy::Allow);
+    EXPECT_EQ(r.controller->decidePolicyForNavigationResponse({false, false}), download);
+    EXPECT_EQ(r.controller->decidePolicyForNavigationResponse({true, true}), download);
+    EXPECT_EQ(r.controller->decidePolicyForNavigationResponse({false, true}), download);
+}
+
+// Only the web's own schemes reach the default browser: anything else would start whatever
+// program registered its scheme, on the word of a page or of any frame in it.
+TEST(Navigation, HandsOnlyWebPagesToTheDefaultBrowser) {
+    const struct {
+        const char* url;
+        bool opened;
+    } cases[] = {
+        {kConsole, true},  // instance pages included
+        {"http://www.example.org/tarifs", true},
+        {"smb://serveur/partage", false},
+        {"sftp://serveur/fichier", false},
+        {"file:///etc/passwd", false},
+        {"velmora-essai:ouvrir", false},
+        {"x-scheme-handler:a", false},
+        {"javascript:alert(1)", false},
+        {"data:text/html,<p>x</p>", false},
+        {"HTTPS://velmora.fr/", false},  // the engine writes schemes in lower case
+        {"mailto:a@b.fr", false},        // handed over by the navigation decision, never here
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url);
+        Rig r;
+        r.console();
+        r.fake.log.clear();
+        r.controller->requestNewWebView(action(c.url, kWindow));
+        EXPECT_EQ(r.fake.log.calls, c.opened ? Calls{std::string("workspace.openUrl(") + c.url + ")"} : Calls{});
+        // "Ouvrir dans Safari" gives the browser the page shown, or the sign-in page.
+        r.web().showPage(c.url);
+        r.fake.log.clear();
+        r.controller->safari();
+        EXPECT_EQ(r.fake.log.calls, Calls{std::string("workspace.openUrl(") + (c.opened ? c.url : kSignIn) + ")"});
+    }
+    Rig r;
+    r.console(std::nullopt);
     r.fake.log.clear();
-    r.controller->requestNewWebView(action(kConsole, std::nullopt));
-    r.controller->requestNewWebView(action(nullptr, std::nullopt));
-    EXPECT_EQ(r.fake.log.calls, Calls{"workspace.openUrl(https://salon.example/admin)"});
+    r.controller->requestNewWebView(action(nullptr, kWindow));
+    r.controller->safari();
+    EXPECT_EQ(r.fake.log.calls, Calls{std::string("workspace.openUrl(") + kSignIn + ")"});
+}
+
+// Where the engine cannot name a navigation's frame, a retired host is moved once the main
+// frame starts loading it; the main frame's other loads go on.
+TEST(Navigation, MovesARetiredHostWhenTheMainFrameStartsLoadingIt) {
+    const struct {
+        std::optional<std::string> started;
+        Calls loads;
+    } cases[] = {
+        {"https://ancien.example/admin?a=1", {"https://velmora.fr/admin?a=1"}},
+        {"https://salon.example/admin", {}},
+        {"http://ancien.example/admin", {}},
+        {std::nullopt, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.started.value_or("no URL"));
+        Rig r;
+        r.console();
+        r.web().currentUrl = c.started ? foundation::Url::parse(*c.started) : std::nullopt;
+        r.web().loads.clear();
+        r.controller->didStartProvisionalNavigation();
+        EXPECT_EQ(r.web().loads, c.loads);
+    }
 }
 
 struct ConnectionRig : Rig {
@@ -186,6 +255,33 @@ TEST(Connection, ShowingTheWindowRetriesAtOnce) {
     EXPECT_TRUE(r.controller->pendingURL());  // kept until a load finishes
 }
 
+// After a failed load the view shows our error page at the failed URL, a console's URL too:
+// it is no console to poll, and the status keeps saying that a retry is coming.
+TEST(Connection, TheErrorPageOfAFailedConsoleIsNeverPolled) {
+    for (const bool partWay : {false, true}) {
+        SCOPED_TRACE(partWay ? "failed after content arrived" : "failed before any content");
+        Rig r;
+        r.knownHosts({"salon.example"});
+        r.fake.defaults.values["velmoraInstanceHost"] = std::string("salon.example");
+        r.launch();
+        if (partWay) {
+            r.controller->didFinishNavigation();
+            r.answer(signedIn());
+            r.controller->didFailNavigation({7, "Connexion interrompue"});
+        } else {
+            r.controller->didFailProvisionalNavigation({7, "Connexion refusée"});
+        }
+        EXPECT_EQ(r.controller->pendingURL()->string(), kConsole);
+        r.fake.timers.advance(60.0);
+        EXPECT_TRUE(r.web().scripts.empty());
+        EXPECT_EQ(r.status(), "Connexion en cours — nouvelle tentative automatique");
+        // The retried console loads: the cycle ends and the console is polled at once.
+        r.controller->didFinishNavigation();
+        r.answer(signedIn());
+        EXPECT_EQ(r.status(), "Notifications synchronisées : actives");
+    }
+}
+
 TEST(Connection, ADeadPageIsLoadedAgain) {
     const struct {
         const char* name;
@@ -204,14 +300,42 @@ TEST(Connection, ADeadPageIsLoadedAgain) {
         r.web().currentUrl = c.shown ? foundation::Url::parse(*c.shown) : std::nullopt;
         r.web().loads.clear();
         r.controller->webContentProcessDidTerminate();
+        r.fake.timers.advance(1.0);
         EXPECT_EQ(r.web().loads, c.loads);
     }
 }
 
+// A page that brings its web process down again and again is not reloaded in a tight loop:
+// 1 s after the first end, then twice as long after each further end, up to 15 s; a page that
+// finishes loading starts the wait over.
+TEST(Connection, AWebProcessThatKeepsEndingIsReloadedLessAndLessOften) {
+    ConnectionRig r;
+    r.controller->didFinishNavigation();
+    const auto reloadsAfter = [&r](double waited) {
+        r.web().loads.clear();
+        r.controller->webContentProcessDidTerminate();
+        r.fake.timers.advance(waited - 0.01);
+        const bool early = !r.web().loads.empty();
+        r.fake.timers.advance(0.01);
+        return !early && r.web().loads == Calls{kSignIn};
+    };
+    for (const double delay : {1.0, 2.0, 4.0, 8.0, 15.0, 15.0}) EXPECT_TRUE(reloadsAfter(delay)) << delay;
+    r.controller->didFinishNavigation();
+    EXPECT_TRUE(reloadsAfter(1.0));
+    // A load that finishes while a reload waits makes it needless.
+    r.controller->webContentProcessDidTerminate();
+    r.controller->didFinishNavigation();
+    r.web().loads.clear();
+    r.fake.timers.advance(30.0);
+    EXPECT_TRUE(r.web().loads.empty());
+}
+
+platform::SecurityOrigin https(const std::string& host) { return {"https", host, std::nullopt}; }
+
 struct BridgeRig : Rig {
     BridgeRig() { console(); }
     // Posts a message and returns the platform calls it caused.
-    Calls post(const std::string& name, JsValue body, bool mainFrame, const std::string& origin) {
+    Calls post(const std::string& name, JsValue body, bool mainFrame, const platform::SecurityOrigin& origin) {
         fake.log.clear();
         controller->didReceiveScriptMessage({name, std::move(body), mainFrame, origin});
         return fake.log.calls;
@@ -229,15 +353,21 @@ TEST(PageBridge, HandlesEveryMessageByItsTable) {
     const JsValue ids = JsValue::Object{{"ids", JsValue::Array{"a", "b"}}};
     const std::string afterPrint = "web.evaluateJavaScript(window.dispatchEvent(new Event('afterprint')))";
     const Calls none, admitted{"defaults.set(velmoraKnownHosts)"}, update{"updater.checkForUpdates"},
-        cleared{"notifications.delivered", "notifications.removeDelivered"}, page{"print.runModal(page)", afterPrint},
-        printedPdf{"print.runModal(pdf)", afterPrint};
-    const char* salon = "salon.example";
-    const char* site = kPublicHost;
+        cleared{"notifications.delivered", "notifications.removeDelivered"},
+        // Printing the page, the engine tells the page itself; a document printed apart needs our event.
+        page{"print.runModal(page)"}, printedPdf{"printing.openPdf(9 bytes)", "print.runModal(pdf)", afterPrint},
+        notAPdf{"printing.openPdf(5 bytes)", "print.runModal(page)"}, emptyPdf{"printing.openPdf(0 bytes)", page[0]};
+    const auto salon = https("salon.example"), site = https(kPublicHost), unknown = https("inconnu.example");
+    // Anyone on the network can serve a page under any name over plain HTTP or another port.
+    const platform::SecurityOrigin siteOverHttp{"http", kPublicHost, std::nullopt},
+        siteOnAnotherPort{"https", kPublicHost, 8443}, salonOverHttp{"http", "salon.example", std::nullopt},
+        salonOnAnotherPort{"https", "salon.example", 8443}, salonOn443{"https", "salon.example", 443},
+        noOrigin{"", "", std::nullopt};
     const struct {
         const char* name;
         JsValue body;
         bool mainFrame;
-        const char* origin;
+        platform::SecurityOrigin origin;
         Calls effect;
     } cases[] = {
         // Only the main frame of the public sign-in site adds hosts, given a strict base URL.
@@ -245,7 +375,11 @@ TEST(PageBridge, HandlesEveryMessageByItsTable) {
         {"velmoraInstance", "https://x.example/", true, site, admitted},
         {"velmoraInstance", "https://x.example", false, site, none},
         {"velmoraInstance", "https://x.example", true, salon, none},
-        {"velmoraInstance", "https://x.example", true, "Velmora.fr", none},
+        {"velmoraInstance", "https://x.example", true, https("Velmora.fr"), none},
+        {"velmoraInstance", "https://x.example", true, siteOverHttp, none},
+        {"velmoraInstance", "https://x.example", true, siteOnAnotherPort, none},
+        {"velmoraInstance", "https://x.example", true, {"HTTPS", kPublicHost, std::nullopt}, none},
+        {"velmoraInstance", "https://x.example", true, {"https", kPublicHost, 443}, admitted},
         {"velmoraInstance", "https://x.example/admin", true, site, none},
         {"velmoraInstance", "https://x.example/?a=1", true, site, none},
         {"velmoraInstance", "https://x.example?", true, site, none},
@@ -265,7 +399,10 @@ TEST(PageBridge, HandlesEveryMessageByItsTable) {
         {"velmoraNoticeRead", ids, true, salon, cleared},
         {"velmoraNoticeRead", ids, true, site, cleared},
         {"velmoraNoticeRead", ids, false, salon, none},
-        {"velmoraNoticeRead", ids, true, "inconnu.example", none},
+        {"velmoraNoticeRead", ids, true, unknown, none},
+        {"velmoraNoticeRead", ids, true, salonOverHttp, none},
+        {"velmoraNoticeRead", ids, true, salonOnAnotherPort, none},
+        {"velmoraNoticeRead", ids, true, salonOn443, cleared},
         {"velmoraNoticeRead", JsValue::Object{{"ids", JsValue::Array{"a", 2}}}, true, salon, none},
         {"velmoraNoticeRead", JsValue::Object{{"ids", "a"}}, true, salon, none},
         {"velmoraNoticeRead", JsValue::Object{{"ids", JsValue::Object{{"0", "a"}}}}, true, salon, none},
@@ -275,7 +412,8 @@ TEST(PageBridge, HandlesEveryMessageByItsTable) {
         {"velmoraMailRead", mail({}), true, salon, cleared},
         {"velmoraMailRead", mail({{"folder", "INBOX"}}), true, salon, cleared},
         {"velmoraMailRead", mail({}), false, salon, none},
-        {"velmoraMailRead", mail({}), true, "inconnu.example", none},
+        {"velmoraMailRead", mail({}), true, unknown, none},
+        {"velmoraMailRead", mail({}), true, salonOverHttp, none},
         {"velmoraMailRead", mail({{"uid", 12}}), true, salon, none},
         {"velmoraMailRead", mail({{"count", 1}}), true, salon, none},
         {"velmoraMailRead", mail({{"uid", ""}}), true, salon, none},
@@ -285,24 +423,26 @@ TEST(PageBridge, HandlesEveryMessageByItsTable) {
         {"velmoraMailRead", JsValue::Array{"12", "3", "a@b.fr"}, true, salon, none},
         {"velmoraUpdate", JsValue(), true, salon, update},
         {"velmoraUpdate", 42, false, salon, none},
-        {"velmoraUpdate", JsValue(), true, "inconnu.example", none},
+        {"velmoraUpdate", JsValue(), true, unknown, none},
+        {"velmoraUpdate", JsValue(), true, salonOnAnotherPort, none},
         // A strictly decoded PDF prints as such; anything else prints the page.
         {"velmoraPrint", "print", true, salon, page},
         {"velmoraPrint", "print", false, salon, none},
-        {"velmoraPrint", "print", true, "inconnu.example", none},
-        {"velmoraPrint", "print", true, "", none},
+        {"velmoraPrint", "print", true, unknown, none},
+        {"velmoraPrint", "print", true, noOrigin, none},
+        {"velmoraPrint", "print", true, salonOverHttp, none},
         {"velmoraPrint", JsValue::Object{{"pdf", pdf}}, true, salon, printedPdf},
         {"velmoraPrint", JsValue::Object{{"pdf", pdf.substr(0, 4) + "\n" + pdf.substr(4)}}, true, salon, page},
         {"velmoraPrint", JsValue::Object{{"pdf", 7}}, true, salon, page},
         {"velmoraPrint", JsValue::Object{{"pdf", foundation::encodeBase64({'h', 'e', 'l', 'l', 'o'})}}, true, salon,
-         page},
-        {"velmoraPrint", JsValue::Object{{"pdf", ""}}, true, salon, page},
+         notAPdf},
+        {"velmoraPrint", JsValue::Object{{"pdf", ""}}, true, salon, emptyPdf},
         {"velmoraPrint", JsValue::Object{{"file", pdf}}, true, salon, page},
         {"velmoraUnknown", "print", true, salon, none},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.name) + " " + c.body.toJson() + " from " + c.origin +
-                     (c.mainFrame ? " main frame" : " sub-frame"));
+        SCOPED_TRACE(std::string(c.name) + " " + c.body.toJson() + " from " + c.origin.scheme + "://" + c.origin.host +
+                     ":" + std::to_string(c.origin.port.value_or(0)) + (c.mainFrame ? " main frame" : " sub-frame"));
         BridgeRig r;
         EXPECT_EQ(r.post(c.name, c.body, c.mainFrame, c.origin), c.effect);
         EXPECT_EQ(r.controller->allowed().contains("x.example"), c.effect == admitted);
@@ -311,14 +451,43 @@ TEST(PageBridge, HandlesEveryMessageByItsTable) {
 
 TEST(PageBridge, AdmissionRewritesTheWholeSetEveryTimeAndLoadsNothing) {
     BridgeRig r;
-    r.post("velmoraInstance", "https://x.example", true, kPublicHost);
-    EXPECT_EQ(r.post("velmoraInstance", "https://x.example/", true, kPublicHost),
+    r.post("velmoraInstance", "https://x.example", true, https(kPublicHost));
+    EXPECT_EQ(r.post("velmoraInstance", "https://x.example/", true, https(kPublicHost)),
               Calls{"defaults.set(velmoraKnownHosts)"});
     EXPECT_EQ(r.fake.defaults.stringArray("velmoraKnownHosts"),
               (Calls{"ancien.example", "autre.example", "salon.example", "velmora.fr", "x.example"}));
     EXPECT_FALSE(r.fake.defaults.string("velmoraInstanceHost"));
     // A host admitted in this run can send the console's messages at once.
-    EXPECT_EQ(r.post("velmoraUpdate", JsValue(), true, "x.example"), Calls{"updater.checkForUpdates"});
+    EXPECT_EQ(r.post("velmoraUpdate", JsValue(), true, https("x.example")), Calls{"updater.checkForUpdates"});
+}
+
+// The page hears "afterprint" exactly once, whatever became of the print; a PDF document
+// beyond 64 MiB is never decoded or opened, and the page prints instead.
+TEST(Printing, TellsThePageOnceAndBoundsTheDocument) {
+    const std::string afterPrint = "web.evaluateJavaScript(window.dispatchEvent(new Event('afterprint')))";
+    const std::string groups(((std::size_t{64} << 20) + 2) / 3 * 4 - 4, 'A');
+    const std::string limit = groups + "AA==", largest = groups + "AAA=";  // 64 MiB, and one byte more
+    const struct {
+        const char* name;
+        JsValue body;
+        platform::PrintResult pagePrint;
+        Calls calls;
+    } cases[] = {
+        {"the page printed", "print", {true, true}, {"print.runModal(page)"}},
+        {"the page failed to print", "print", {false, true}, {"print.runModal(page)"}},
+        {"the print dialog cancelled", "print", {false, false}, {"print.runModal(page)", afterPrint}},
+        {"a document of 64 MiB",
+         JsValue::Object{{"pdf", limit}},
+         {true, true},
+         {"printing.openPdf(67108864 bytes)", "print.runModal(page)"}},
+        {"a larger document", JsValue::Object{{"pdf", largest}}, {true, true}, {"print.runModal(page)"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        BridgeRig r;
+        r.web().printResult = c.pagePrint;
+        EXPECT_EQ(r.post("velmoraPrint", c.body, true, https("salon.example")), c.calls);
+    }
 }
 
 struct DialogRig : Rig {
