@@ -139,6 +139,28 @@ class Dialogs(e2e.EndToEndTest):
         self.assertEqual(left, [])
         self.assertTrue(app.alive())
 
+    def test_the_consoles_exports_are_saved_and_the_console_stays(self):
+        """A CSV export the server sends as an attachment, and an archive the view cannot show:
+        each opens the save dialog; the console is neither replaced nor taken for a failed load."""
+        app, _ = self.start_signed_in(print_to_file=False)
+        for kind in ("csv", "zip"):
+            with self.subTest(export=kind):
+                since = dialogs.now_ms()
+                dialogs.open_page(self, app, dialogs.instance_url("/admin?exporter=" + kind))
+                e2e.wait_for(lambda: dialogs.beacons(self.service, e2e.INSTANCE_HOST, "load", since),
+                             what="the console loaded")
+                chooser = dialogs.wait_for_dialog(app, what="the save dialog")
+                self.assertEqual(dialogs.window_name(app, chooser), "Enregistrer le fichier")
+                time.sleep(1.0)
+                dialogs.answer(app, chooser, keys=["Escape"])
+                dialogs.wait_for_no_dialog(app)
+                time.sleep(1.0)
+                # The console that was there before went away; the one that exported stayed.
+                self.assertEqual(len(dialogs.beacons(self.service, e2e.INSTANCE_HOST, "pagehide", since)), 1)
+                self.assertNotIn("Connexion en cours", app.menu_items())
+        with open(os.path.join(self.home, "velmora.log"), errors="replace") as log:
+            self.assertNotIn("connexion temporairement indisponible", log.read())
+
     # ---- Printing ----
 
     def start_signed_in(self, print_to_file=True):
@@ -167,12 +189,11 @@ class Dialogs(e2e.EndToEndTest):
                      what="afterprint in the page")
         return since
 
-    def application_afterprints(self, since):
-        """The afterprint events the application sent to the print test page (WebKit sends a
-        trusted one of its own when it prints the page)."""
+    def afterprints(self, since):
+        """The afterprint events the print test page heard: WebKit's own (trusted) when it
+        printed the page, or the application's."""
         time.sleep(0.5)  # nothing more follows
-        return [r for r in dialogs.reports(self.service, "print", since)
-                if r.get("event") == "afterprint" and r.get("trusted") is False]
+        return [r for r in dialogs.reports(self.service, "print", since) if r.get("event") == "afterprint"]
 
     def printed_file(self, folder, number):
         path = os.path.join(folder, "impression-%d.pdf" % number)
@@ -185,7 +206,10 @@ class Dialogs(e2e.EndToEndTest):
 
     def test_the_consoles_print_button_prints_the_page(self):
         app, folder = self.start_signed_in()
-        self.print_and_wait(app, dialogs.instance_url("/admin?imprimer=page"))
+        since = self.print_and_wait(app, dialogs.instance_url("/admin?imprimer=page"))
+        time.sleep(0.5)
+        self.assertEqual(len(dialogs.beacons(self.service, e2e.INSTANCE_HOST, "afterprint", since)), 1,
+                         "one afterprint: the engine's, not the application's too")
         path = self.printed_file(folder, 1)
         pages, sizes = dialogs.pdf_info(path)
         self.assertGreaterEqual(pages, 1)
@@ -217,7 +241,7 @@ class Dialogs(e2e.EndToEndTest):
                 since = self.print_and_wait(app, dialogs.instance_url("/test/print.html?envoi=" + body))
                 sent = dialogs.wait_for_report(self.service, "print", lambda r: r.get("sent") == body, since)
                 self.assertIsNone(sent["error"])
-                self.assertEqual(len(self.application_afterprints(since)), 1)
+                self.assertEqual(len(self.afterprints(since)), 1)
                 text = dialogs.pdf_text(self.printed_file(folder, number))
                 self.assertIn(dialogs.squeezed("Impression"), text)
                 self.assertNotIn(dialogs.squeezed("Facture n° 2026-001"), text)

@@ -29,6 +29,8 @@ INSTANCE_HOST = "salon.velmora.fr"
 OTHER_HOST = "autre-site.example"
 HOSTS = [PUBLIC_HOST, INSTANCE_HOST, "cabinet.velmora.fr", OTHER_HOST]
 APP_ID = "fr.velmora.universal"
+# The same site over plain HTTP on another port: what anyone on the network could serve.
+HTTP_PORT = 8080
 
 BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
@@ -62,6 +64,23 @@ def reexec_in_sandbox():
     env = dict(os.environ, VELMORA_E2E_SANDBOX="1")
     command = ["unshare", "-m", "--propagation", "private", sys.executable] + sys.argv
     sys.exit(subprocess.call(command, env=env))
+
+
+def start_bus(folder, name, kind="session"):
+    """Starts a private message bus of `kind` ("session" or "system") with its socket and
+    configuration in `folder`, under `name`; returns the dbus-daemon process and the bus's address.
+    The bus has no service directories: nothing is started behind the test's back, not even a
+    notification daemon of the machine."""
+    config = os.path.join(folder, name + ".conf")
+    socket_dir = os.path.join(folder, name)
+    os.mkdir(socket_dir)
+    with open(config, "w") as out:
+        out.write(BUS_CONFIG.replace("<type>session</type>", "<type>%s</type>" % kind) % socket_dir)
+    bus = subprocess.Popen(["dbus-daemon", "--config-file", config, "--print-address", "--nofork"],
+                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, preexec_fn=_die_with_parent)
+    address = bus.stdout.readline().decode().strip()
+    bus.stdout.close()
+    return bus, address
 
 
 def wait_for(predicate, timeout=20.0, interval=0.1, what="condition"):
@@ -125,16 +144,7 @@ class Environment:
         self.display = ":" + number.decode().strip()
 
     def _bus(self):
-        # A bus with no service directories: nothing is started behind the test's back, not
-        # even a notification daemon of the machine.
-        config = os.path.join(self.dir, "bus.conf")
-        socket_dir = os.path.join(self.dir, "bus")
-        os.mkdir(socket_dir)
-        with open(config, "w") as out:
-            out.write(BUS_CONFIG % socket_dir)
-        bus = subprocess.Popen(["dbus-daemon", "--config-file", config, "--print-address", "--nofork"],
-                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, preexec_fn=_die_with_parent)
-        self.bus_address = bus.stdout.readline().decode().strip()
+        bus, self.bus_address = start_bus(self.dir, "bus")
         self.processes.append(bus)
 
     def env(self, home):
@@ -167,7 +177,7 @@ class Environment:
 
 
 class Service:
-    """The stand-in service on port 443 of the test's loopback address."""
+    """The stand-in service on port 443 of the test's loopback address, and over plain HTTP on HTTP_PORT."""
 
     def __init__(self, environment, extra=(), cert="server"):
         """`cert` names the certificate of make-test-ca.sh to serve: "server" (signed by the test
@@ -176,8 +186,8 @@ class Service:
         ca = environment.ca_dir
         self.process = subprocess.Popen(
             [SERVICE, "--listen", environment.loopback, "--port", "443", "--cert", os.path.join(ca, cert + ".pem"),
-             "--key", os.path.join(ca, cert + ".key"), "--public-host", PUBLIC_HOST, "--instance", INSTANCE_HOST,
-             "--instance", "cabinet.velmora.fr"] + list(extra),
+             "--key", os.path.join(ca, cert + ".key"), "--http-port", str(HTTP_PORT), "--public-host", PUBLIC_HOST,
+             "--instance", INSTANCE_HOST, "--instance", "cabinet.velmora.fr"] + list(extra),
             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, preexec_fn=_die_with_parent)
         line = self.process.stdout.readline().decode()
         if not line.startswith("ready"):
