@@ -63,11 +63,11 @@ void Velmora::webContentProcessDidTerminate() {
     // notifications would stop until the user happened to notice. Load the page again, the
     // one still being connected to if there is one. A page that brings its process down again
     // at once would reload in a tight loop, each time starting a web process: wait, longer
-    // after each end in a row.
+    // after each end in a row. The page's URL is taken now: the view forgets it meanwhile.
     if (crashReload) crashReload->invalidate();
-    crashReload = platform_.timers.scheduleOneShot(crashReloadDelay, weakly([this] {
+    crashReload = platform_.timers.scheduleOneShot(crashReloadDelay, weakly([this, shown = web->url()] {
                                                        const std::optional<foundation::Url> target =
-                                                           pendingConnectionURL ? pendingConnectionURL : web->url();
+                                                           pendingConnectionURL ? pendingConnectionURL : shown;
                                                        if (target) web->load(*target);
                                                    }));
     crashReloadDelay = std::min(crashReloadDelay * 2, kRetryDelay);
