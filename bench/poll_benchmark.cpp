@@ -102,7 +102,8 @@ void PollHandlingWithKeyFileDefaults(benchmark::State& state) {
     g_autofree char* folder = g_dir_make_tmp("velmora-bench-XXXXXX", nullptr);
     g_autofree char* path = g_build_filename(folder, "defaults.ini", nullptr);
     {
-        gtk::KeyFileDefaults defaults(path);
+        fakes::FakeLog log;
+        gtk::KeyFileDefaults defaults(path, log);
         defaults.setStringArray(kSeenKey, bench::fullSeenList());
         Console console(&defaults);
         for (auto _ : state) console.poll(state, answer);

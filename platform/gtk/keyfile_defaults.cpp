@@ -1,7 +1,8 @@
 #include "platform/gtk/keyfile_defaults.h"
 
-#include <glib.h>
+#include <gio/gio.h>
 
+#include <string>
 #include <utility>
 
 // The file holds one group, "Velmora". Each entry's key is the value's type, a colon and the
@@ -89,11 +90,36 @@ bool looksWhole(const char* contents, gsize length) {
     return contents[length - 1] == '\n' && g_utf8_validate_len(contents, length, nullptr);
 }
 
+// Renames the damaged file (or folder) at `path` to a name beside it that says what it is and
+// when it was found, "defaults.ini.illisible-20261208-101500", adding "-2", "-3", ... while the
+// name is taken, so that a copy kept earlier is never replaced. Returns the new path; nullopt
+// with `error` set when the file could not be renamed.
+std::optional<std::string> moveAside(const std::string& path, GError** error) {
+    constexpr int kNames = 100;
+    g_autoptr(GDateTime) now = g_date_time_new_now_local();
+    g_autofree char* stamp = g_date_time_format(now, "%Y%m%d-%H%M%S");
+    const std::string stem = path + ".illisible-" + stamp;
+    g_autoptr(GFile) damaged = g_file_new_for_path(path.c_str());
+    // Never a copy: the settings folder may hold the only trace of the user's settings, and a
+    // rename within it either happens whole or not at all. A link in the file's place moves as
+    // a link.
+    const auto flags = static_cast<GFileCopyFlags>(G_FILE_COPY_NOFOLLOW_SYMLINKS | G_FILE_COPY_NO_FALLBACK_FOR_MOVE);
+    for (int number = 1; number <= kNames; ++number) {
+        const std::string kept = number == 1 ? stem : stem + "-" + std::to_string(number);
+        g_autoptr(GFile) target = g_file_new_for_path(kept.c_str());
+        g_clear_error(error);
+        if (g_file_move(damaged, target, flags, nullptr, nullptr, nullptr, error)) return kept;
+        if (!g_error_matches(*error, G_IO_ERROR, G_IO_ERROR_EXISTS)) return std::nullopt;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 void KeyFileDefaults::KeyFileDeleter::operator()(GKeyFile* keyFile) const { g_key_file_unref(keyFile); }
 
-KeyFileDefaults::KeyFileDefaults(std::string path) : path(std::move(path)), keyFile(g_key_file_new()) {
+KeyFileDefaults::KeyFileDefaults(std::string path, platform::Log& log)
+    : path(std::move(path)), keyFile(g_key_file_new()) {
     g_autofree char* contents = nullptr;
     gsize length = 0;
     g_autoptr(GError) error = nullptr;
@@ -108,14 +134,21 @@ KeyFileDefaults::KeyFileDefaults(std::string path) : path(std::move(path)), keyF
         g_key_file_load_from_data(keyFile.get(), contents, length, flags, nullptr)) {
         return;
     }
-    // The file exists but is not a key file we can trust. The user's settings may still be
-    // recoverable from it by hand, so it is never written over: changes are kept in memory for
-    // this run only, and nothing is lost by that, since the file held nothing we could read.
-    // A failed load may leave part of the file behind, which must not be read either.
+    // The file exists but is not a key file we can trust. A failed load may leave part of the
+    // file behind, which must not be read either.
     keyFile.reset(g_key_file_new());
+    // The user's settings may still be recoverable from it by hand, so it is never written over.
+    // Kept aside under a name of its own, it leaves the place free for settings that are saved
+    // again: otherwise the hosts and the seen list of every later run would be lost too.
+    g_autoptr(GError) moveError = nullptr;
+    if (const auto kept = moveAside(this->path, &moveError)) {
+        log.write("Velmóra: réglages illisibles mis de côté: " + *kept);
+        return;
+    }
+    // Where it cannot be moved, it stays as it is, and changes are kept in memory for this run
+    // only; nothing is lost by that, since the file held nothing we could read.
     saves = false;
-    g_message("The settings file %s cannot be read; it is left as it is and changes are not saved.",
-              this->path.c_str());
+    log.write("Velmóra: réglages illisibles, modifications non enregistrées: " + std::string(moveError->message));
 }
 
 KeyFileDefaults::~KeyFileDefaults() = default;

@@ -1,6 +1,7 @@
 // The user defaults kept in a key file under the user's configuration folder.
 #pragma once
 
+#include "platform/system.h"
 #include "platform/user_defaults.h"
 
 #include <memory>
@@ -14,11 +15,15 @@ using GKeyFile = struct _GKeyFile;  // NOLINT(bugprone-reserved-identifier)
 namespace gtk {
 
 // The settings, read once from one key file and written back whole after every change.
-// A file that exists but cannot be read as a key file reads as empty and is left untouched.
+// A file that exists but cannot be read as a key file is moved aside, kept for the user, and the
+// settings start empty.
 class KeyFileDefaults : public platform::UserDefaults {
 public:
-    // Loads the settings from the key file at `path`; a missing file is an empty one.
-    explicit KeyFileDefaults(std::string path);
+    // Loads the settings from the key file at `path`; a missing file is an empty one. A damaged
+    // file is renamed to "<path>.illisible-<local date and time>" (with "-2", "-3", ... when that
+    // name is taken), and `log` gets one line naming the kept copy; when it cannot be renamed,
+    // it is left in place and no change is ever saved.
+    KeyFileDefaults(std::string path, platform::Log& log);
     ~KeyFileDefaults() override;
 
     KeyFileDefaults(const KeyFileDefaults&) = delete;
@@ -27,7 +32,8 @@ public:
     // The application's own file: "$XDG_CONFIG_HOME/fr.velmora.universal/defaults.ini".
     static std::string defaultPath();
 
-    // Whether changes are saved; false once the file was found damaged, so it is never replaced.
+    // Whether changes are saved; false when a damaged file could not be moved aside, so that it
+    // is never replaced.
     bool savesChanges() const { return saves; }
 
     // The array of strings stored under `key`, or nullopt.

@@ -5,6 +5,7 @@ and goes, a flood of inbox entries and a web content process killed in the backg
 import os
 import re
 import signal
+import tempfile
 import time
 
 import notifications_e2e
@@ -173,47 +174,59 @@ class Hardening(e2e.EndToEndTest):
         self.wait_for_status(app, STATUS_ACTIVE)
         server.wait_for_notification(what="the pending entry announced", summary=title)
 
-    def check_damaged_defaults_are_left_alone(self, make, snapshot):
-        os.makedirs(os.path.dirname(self.defaults_path()), exist_ok=True)
-        make(self.defaults_path())
-        before = snapshot(self.defaults_path())
-        app = self.start_app()
-        # Defaults: the public sign-in page, as on a first launch.
-        e2e.wait_for(lambda: self.requested(e2e.PUBLIC_HOST, "/connexion.html"), what="the sign-in page requested")
-        # Signing in admits the instance, which would normally be written to the file.
-        self.sign_in(app)
-        time.sleep(1.0)
-        self.assertEqual(snapshot(self.defaults_path()), before)
-        self.assertEqual(app.stop(), 0)
-        self.assertEqual(snapshot(self.defaults_path()), before)
+    def test_a_damaged_defaults_file_is_kept_aside_and_the_settings_start_anew(self):
+        def write(contents):
+            def make(path):
+                with open(path, "wb") as out:
+                    out.write(contents)
+            return make
 
-    @staticmethod
-    def file_bytes(path):
-        with open(path, "rb") as data:
-            return data.read()
-
-    def test_a_truncated_defaults_file_is_not_overwritten(self):
-        def make(path):
-            with open(path, "wb") as out:
-                out.write("[Velmora]\nallowedInstanceHosts=cabinet.velmora.fr;salon.vel".encode())
-        self.check_damaged_defaults_are_left_alone(make, self.file_bytes)
-
-    def test_a_binary_defaults_file_is_not_overwritten(self):
-        def make(path):
-            with open(path, "wb") as out:
-                out.write(bytes(range(256)) * 4 + b"\n")
-        self.check_damaged_defaults_are_left_alone(make, self.file_bytes)
-
-    def test_an_unreadable_defaults_file_is_not_replaced(self):
-        # Root reads any file whatever its mode, so a directory in its place makes it unreadable.
-        def make(path):
+        def folder(path):
+            # Root reads any file whatever its mode, so a folder in its place makes it unreadable.
             os.mkdir(path)
             with open(os.path.join(path, "garde"), "wb") as out:
                 out.write(b"garde\n")
 
         def snapshot(path):
-            return os.path.isdir(path), sorted(os.listdir(path))
-        self.check_damaged_defaults_are_left_alone(make, snapshot)
+            if os.path.isdir(path):
+                return sorted(os.listdir(path)), self.file_bytes(os.path.join(path, "garde"))
+            return self.file_bytes(path)
+
+        cases = [
+            ("truncated", write("[Velmora]\nallowedInstanceHosts=cabinet.velmora.fr;salon.vel".encode())),
+            ("binary", write(bytes(range(256)) * 4 + b"\n")),
+            ("a folder in its place", folder),
+        ]
+        for what, make in cases:
+            with self.subTest(what):
+                self.home = tempfile.mkdtemp(prefix="velmora-user-", dir=self.environment.dir)
+                for log in ("requests", "beacons"):
+                    self.service.control(log + "/clear", {})
+                os.makedirs(os.path.dirname(self.defaults_path()))
+                make(self.defaults_path())
+                before = snapshot(self.defaults_path())
+                app = self.start_app()
+                # Nothing of the damaged file is read: the public sign-in page, as on a first launch.
+                e2e.wait_for(lambda: self.requested(e2e.PUBLIC_HOST, "/connexion.html"),
+                             what="the sign-in page requested")
+                folder_path = os.path.dirname(self.defaults_path())
+                kept = [name for name in os.listdir(folder_path) if name.startswith("defaults.ini.illisible-")]
+                self.assertEqual(len(kept), 1, os.listdir(folder_path))
+                self.assertEqual(snapshot(os.path.join(folder_path, kept[0])), before)
+                self.assertEqual(len(self.log_lines("Velmóra: réglages illisibles mis de côté: " +
+                                                    os.path.join(folder_path, kept[0]))), 1)
+                # Signing in admits the instance, and the new file keeps it.
+                self.sign_in(app)
+                e2e.wait_for(lambda: os.path.isfile(self.defaults_path()) and
+                             HOST.encode() in self.file_bytes(self.defaults_path()),
+                             what="the instance saved in the new settings file")
+                self.assertEqual(app.stop(), 0)
+                self.assertEqual(len(self.log_lines("réglages illisibles")), 1)
+
+    @staticmethod
+    def file_bytes(path):
+        with open(path, "rb") as data:
+            return data.read()
 
     def test_a_notification_server_that_goes_away_and_comes_back(self):
         server = self.start_server()
