@@ -7,7 +7,14 @@
 
 namespace platform {
 
-enum class LoginServiceStatus { NotRegistered = 0, Enabled = 1, RequiresApproval = 2, NotFound = 3 };
+enum class LoginServiceStatus {
+    NotRegistered = 0,
+    Enabled = 1,
+    RequiresApproval = 2,
+    NotFound = 3,
+    // An entry of ours that starts a program that is no longer there (its copy moved or was deleted).
+    StartsMissingProgram = 4,
+};
 
 // One program the session may start at login.
 class LoginService {

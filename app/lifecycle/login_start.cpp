@@ -37,6 +37,7 @@ Presentation presentationFor(LoginServiceStatus status) {
             return {texts::kLoginStartEnabled, true};
         case LoginServiceStatus::RequiresApproval:
             return {texts::kLoginStartNeedsApproval, false};
+        // An entry that starts a missing program is not this copy's registration either.
         default:
             return {texts::kLoginStartOff, false};
     }
@@ -46,25 +47,29 @@ Presentation presentationFor(LoginServiceStatus status) {
 
 void Velmora::configureLoginStart() {
     const auto agent = loginStartAgent(platform_.loginItems);
-    if (!platform_.defaults.boolean(kAgentMigratedKey)) {
+    // An entry whose program is gone was written by a copy of the application that has since
+    // moved or been deleted: the user had chosen login start, and at login it starts nothing.
+    // Every launch hands it over to this copy, whatever the configuration below has recorded.
+    bool registerAgent = agent->status() == LoginServiceStatus::StartsMissingProgram;
+    const bool configuring = !platform_.defaults.boolean(kAgentMigratedKey);
+    std::optional<std::string> error;
+    if (configuring) {
         // An older arrangement registered the application itself at login; the agent replaces it.
         const auto mainApp = platform_.loginItems.mainAppService();
         const LoginServiceStatus mainAppStatus = mainApp->status();
         const bool appIsLoginItem =
             mainAppStatus == LoginServiceStatus::Enabled || mainAppStatus == LoginServiceStatus::RequiresApproval;
         // A fresh installation gets login start on by default; a user's earlier choice is kept.
-        const bool registerAgent = appIsLoginItem || !platform_.defaults.boolean(kLoginStartConfiguredKey);
-
-        std::optional<std::string> error;
+        registerAgent = registerAgent || appIsLoginItem || !platform_.defaults.boolean(kLoginStartConfiguredKey);
         if (appIsLoginItem) error = mainApp->unregisterService();
-        if (!error && registerAgent) error = agent->registerService();
-        if (error) {
-            // Both keys stay as they were, so the whole configuration is tried again next launch.
-            platform_.log.write(texts::kLogLoginStartUnavailable + *error);
-        } else {
-            platform_.defaults.setBoolean(kAgentMigratedKey, true);
-            platform_.defaults.setBoolean(kLoginStartConfiguredKey, true);
-        }
+    }
+    if (!error && registerAgent) error = agent->registerService();
+    if (error) {
+        // Both keys stay as they were, so the whole configuration is tried again next launch.
+        platform_.log.write(texts::kLogLoginStartUnavailable + *error);
+    } else if (configuring) {
+        platform_.defaults.setBoolean(kAgentMigratedKey, true);
+        platform_.defaults.setBoolean(kLoginStartConfiguredKey, true);
     }
     updateLoginStatus();
 }

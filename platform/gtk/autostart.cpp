@@ -28,22 +28,51 @@ std::string pathIn(const std::string& folder, const std::string& name) {
     return path;
 }
 
-// What the session makes of the entry at `path`: it starts the program unless the entry is
-// missing, unreadable, hidden, or switched off by the GNOME key that other desktops honour too.
-LoginServiceStatus entryStatus(const std::string& path) {
+// The desktop entry at `path`; nullptr when it is missing, unreadable or no desktop entry.
+GKeyFile* readEntry(const std::string& path) {
     g_autoptr(GKeyFile) entry = g_key_file_new();
-    if (!g_key_file_load_from_file(entry, path.c_str(), G_KEY_FILE_NONE, nullptr)) {
-        return LoginServiceStatus::NotRegistered;
-    }
-    if (!g_key_file_has_group(entry, kGroup)) return LoginServiceStatus::NotRegistered;
+    if (!g_key_file_load_from_file(entry, path.c_str(), G_KEY_FILE_NONE, nullptr)) return nullptr;
+    if (!g_key_file_has_group(entry, kGroup)) return nullptr;
+    return static_cast<GKeyFile*>(g_steal_pointer(&entry));
+}
+
+// Whether the session starts the program of `entry` (nullptr: no entry): not when the entry is
+// hidden or switched off by the GNOME key that other desktops honour too.
+bool sessionStarts(GKeyFile* entry) {
+    if (!entry) return false;
     // A value that is not a Boolean reads as absent, as GLib's readers of these keys treat it.
     g_autoptr(GError) hiddenError = nullptr;
     const bool hidden = g_key_file_get_boolean(entry, kGroup, G_KEY_FILE_DESKTOP_KEY_HIDDEN, &hiddenError);
-    if (!hiddenError && hidden) return LoginServiceStatus::NotRegistered;
+    if (!hiddenError && hidden) return false;
     g_autoptr(GError) enabledError = nullptr;
     const bool enabled = g_key_file_get_boolean(entry, kGroup, "X-GNOME-Autostart-enabled", &enabledError);
-    if (!enabledError && !enabled) return LoginServiceStatus::NotRegistered;
-    return LoginServiceStatus::Enabled;
+    return enabledError || enabled;
+}
+
+// The program that `entry` starts: TryExec when it names one, as the session checks that one
+// before it starts anything, otherwise the first word of Exec. Exec is read as quoteExecArgument
+// writes it: "%%" stands for "%", and the rest is a command line in the shell's quoting. nullopt
+// when the entry names no program.
+std::optional<std::string> programOf(GKeyFile* entry) {
+    g_autofree char* tryExec = g_key_file_get_string(entry, kGroup, G_KEY_FILE_DESKTOP_KEY_TRY_EXEC, nullptr);
+    if (tryExec && *tryExec) return std::string(tryExec);
+    g_autofree char* exec = g_key_file_get_string(entry, kGroup, G_KEY_FILE_DESKTOP_KEY_EXEC, nullptr);
+    if (!exec) return std::nullopt;
+    std::string commandLine;
+    for (const char* c = exec; *c; ++c) {
+        commandLine += *c;
+        if (c[0] == '%' && c[1] == '%') ++c;
+    }
+    g_auto(GStrv) arguments = nullptr;
+    if (!g_shell_parse_argv(commandLine.c_str(), nullptr, &arguments, nullptr)) return std::nullopt;
+    return std::string(arguments[0]);
+}
+
+// Whether `program` can be started: an executable file at that path, or, for a bare name, on
+// the search path, as the session looks for it.
+bool isStartable(const std::string& program) {
+    g_autofree char* found = g_find_program_in_path(program.c_str());
+    return found != nullptr;
 }
 
 // Removes the entry at `path`; an entry that is already gone counts as removed.
@@ -99,7 +128,15 @@ public:
 
     LoginServiceStatus status() const override {
         if (!command_) return LoginServiceStatus::NotFound;
-        return entryStatus(pathIn(folder_, entryName_));
+        g_autoptr(GKeyFile) entry = readEntry(pathIn(folder_, entryName_));
+        if (!sessionStarts(entry)) return LoginServiceStatus::NotRegistered;
+        // Every copy of the bundle writes the same entry: it is this copy's registration only
+        // when it starts this copy's launcher.
+        const std::optional<std::string> program = programOf(entry);
+        if (program == command_->front()) return LoginServiceStatus::Enabled;
+        // Another installed copy keeps its entry until the user switches login start on here.
+        if (program && isStartable(*program)) return LoginServiceStatus::NotRegistered;
+        return LoginServiceStatus::StartsMissingProgram;
     }
 
     std::optional<std::string> registerService() override {
@@ -172,7 +209,10 @@ class MainAppEntry final : public platform::LoginService {
 public:
     explicit MainAppEntry(std::string path) : path_(std::move(path)) {}
 
-    LoginServiceStatus status() const override { return entryStatus(path_); }
+    LoginServiceStatus status() const override {
+        g_autoptr(GKeyFile) entry = readEntry(path_);
+        return sessionStarts(entry) ? LoginServiceStatus::Enabled : LoginServiceStatus::NotRegistered;
+    }
     std::optional<std::string> registerService() override {
         return std::string("Velmóra ne s’inscrit plus elle-même à l’ouverture de session");
     }

@@ -22,14 +22,93 @@ namespace gtk {
 
 namespace {
 
+struct ObjectUnref {
+    void operator()(gpointer object) const { g_object_unref(object); }
+};
+
+// The session bus, or nullptr without one.
+std::unique_ptr<GDBusConnection, ObjectUnref> sessionBus() {
+    return std::unique_ptr<GDBusConnection, ObjectUnref>(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr));
+}
+
+std::unique_ptr<AppBundle> runningBundle() {
+    std::unique_ptr<AppBundle> bundle = AppBundle::fromRunningExecutable();
+    // Without /proc the running copy cannot find its bundle; it still runs, with no bundle facts.
+    if (!bundle) bundle = std::make_unique<AppBundle>(std::string());
+    return bundle;
+}
+
+// The running application: every platform service and the controller on top of them. Only the
+// primary instance makes one, once GApplication has settled that no other copy runs, because
+// the services take over the user's files as they are made: the notification ledger is reset
+// for this process's session bus, a damaged defaults file is moved aside. A second launch only
+// hands itself over to the running instance (or finds it holding the lock) and ends; it must
+// not touch a file of the instance that goes on running.
+class Instance {
+public:
+    Instance(Context& context, const MakeController& makeController, const std::vector<std::string>& arguments)
+        : app_(context),
+          defaults_(KeyFileDefaults::defaultPath(), log_),
+          bundle_(runningBundle()),
+          loginItems_(bundle_->bundlePath(), VELMORA_BUNDLE_ID, XdgLoginItems::userAutostartDirectory()),
+          // The centre keeps a reference of its own to the bus.
+          notifications_(context, sessionBus().get(), DBusNotificationCenter::settingsFor(*bundle_)),
+          updaters_(context, app_, *bundle_, processes_),
+          views_(context),
+          panels_(context),
+          printing_(context),
+          platform_{app_,       timers_,     clock_,         defaults_, *bundle_, files_,  processes_, log_,
+                    workspace_, loginItems_, notifications_, updaters_, views_,   panels_, printing_} {
+        if (!bundle_->bundlePath().empty()) context.extensionDirectory = bundle_->bundlePath() + "/Contents/PlugIns";
+        context.printSetup = &printSetup_;
+        // The controller is the application's delegate from its first callback on.
+        controller_ = makeController(platform_, arguments);
+        app_.setDelegate(controller_.get());
+    }
+
+    ~Instance() {
+        app_.setDelegate(nullptr);
+        controller_.reset();
+    }
+
+    Instance(const Instance&) = delete;
+    Instance& operator=(const Instance&) = delete;
+    Instance(Instance&&) = delete;
+    Instance& operator=(Instance&&) = delete;
+
+private:
+    GtkApplicationAdapter app_;
+    GLibTimers timers_;
+    SystemClock clock_;
+    SystemLog log_;
+    KeyFileDefaults defaults_;
+    std::unique_ptr<AppBundle> bundle_;
+    LocalFiles files_;
+    DetachedProcesses processes_;
+    GioWorkspace workspace_;
+    XdgLoginItems loginItems_;
+    DBusNotificationCenter notifications_;
+    GtkUpdaterFactory updaters_;
+    GtkViews views_;
+    GtkPanels panels_;
+    PrintSetup printSetup_;
+    PopplerPrinting printing_;
+    platform::Platform platform_;
+    std::unique_ptr<platform::ApplicationDelegate> controller_;
+};
+
 struct Launch {
     Context* context = nullptr;
+    MakeController makeController;
+    std::vector<std::string> arguments;
+    std::unique_ptr<Instance> instance;
     bool firstActivation = true;
 };
 
+// GApplication emits "startup" in the primary instance only, before the first activation.
 void onStartup(GApplication*, gpointer data) {
     auto* launch = static_cast<Launch*>(data);
-    if (!launch->context->delegate) return;
+    launch->instance = std::make_unique<Instance>(*launch->context, launch->makeController, launch->arguments);
     launch->context->delegate->applicationWillFinishLaunching();
     launch->context->delegate->applicationDidFinishLaunching();
 }
@@ -71,58 +150,26 @@ void preferSoftwareRendering() { g_setenv("GSK_RENDERER", "cairo", FALSE); }
 
 }  // namespace
 
-int runApplication(int argc, char** argv,
-                   const std::function<std::unique_ptr<platform::ApplicationDelegate>(
-                       platform::Platform&, const std::vector<std::string>& arguments)>& makeController) {
+int runApplication(int argc, char** argv, const MakeController& makeController) {
     preferSoftwareRendering();
     Context context;
     // The session manager gives a start id to the programs it starts from the autostart folder.
     context.autostarted = !sessionStartId().empty();
 
-    const std::vector<std::string> arguments(argv, argv + argc);
     GtkApplication* application = gtk_application_new(VELMORA_BUNDLE_ID, G_APPLICATION_DEFAULT_FLAGS);
     context.application = application;
     g_application_add_main_option(G_APPLICATION(application), "background", 0, G_OPTION_FLAG_NONE, G_OPTION_ARG_NONE,
                                   "Démarrer en arrière-plan, sans fenêtre", nullptr);
 
-    GtkApplicationAdapter app(context);
-    GLibTimers timers;
-    SystemClock clock;
-    KeyFileDefaults defaults(KeyFileDefaults::defaultPath());
-    std::unique_ptr<AppBundle> bundle = AppBundle::fromRunningExecutable();
-    // Without /proc the running copy cannot find its bundle; it still runs, with no bundle facts.
-    if (!bundle) bundle = std::make_unique<AppBundle>(std::string());
-    if (!bundle->bundlePath().empty()) context.extensionDirectory = bundle->bundlePath() + "/Contents/PlugIns";
-    LocalFiles files;
-    DetachedProcesses processes;
-    SystemLog log;
-    GioWorkspace workspace;
-    XdgLoginItems loginItems(bundle->bundlePath(), VELMORA_BUNDLE_ID, XdgLoginItems::userAutostartDirectory());
-    g_autoptr(GDBusConnection) sessionBus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-    DBusNotificationCenter notifications(context, sessionBus, DBusNotificationCenter::settingsFor(*bundle));
-    GtkUpdaterFactory updaters(context, app, *bundle, processes);
-    GtkViews views(context);
-    GtkPanels panels(context);
-    PrintSetup printSetup;
-    context.printSetup = &printSetup;
-    PopplerPrinting printing(context);
-    platform::Platform platform{app,       timers,     clock,         defaults, *bundle, files,  processes, log,
-                                workspace, loginItems, notifications, updaters, views,   panels, printing};
-
-    // The controller exists before the loop runs and is the application's delegate.
-    std::unique_ptr<platform::ApplicationDelegate> controller = makeController(platform, arguments);
-    app.setDelegate(controller.get());
-
-    Launch launch{&context};
     InstanceLock instanceLock(InstanceLock::defaultPath(VELMORA_BUNDLE_ID));
+    Launch launch{&context, makeController, std::vector<std::string>(argv, argv + argc), nullptr, true};
     g_signal_connect(application, "startup", G_CALLBACK(onStartup), &launch);
     g_signal_connect(application, "activate", G_CALLBACK(onActivate), &launch);
     g_signal_connect(application, "handle-local-options", G_CALLBACK(onHandleLocalOptions), &instanceLock);
 
     const int status = g_application_run(G_APPLICATION(application), argc, argv);
 
-    app.setDelegate(nullptr);
-    controller.reset();
+    launch.instance.reset();
     g_object_unref(application);
     return status;
 }

@@ -10,11 +10,13 @@
 
 namespace gtk {
 
-// Creates the platform services, lets `makeController` create the controller (before the
-// application loop starts) and runs the loop until the process is asked to end. Returns the
-// process's exit status.
-int runApplication(int argc, char** argv,
-                   const std::function<std::unique_ptr<platform::ApplicationDelegate>(
-                       platform::Platform&, const std::vector<std::string>& arguments)>& makeController);
+using MakeController = std::function<std::unique_ptr<platform::ApplicationDelegate>(
+    platform::Platform&, const std::vector<std::string>& arguments)>;
+
+// Runs the application loop until the process is asked to end and returns the process's exit
+// status. Only when this process becomes the running instance does it create the platform
+// services and let `makeController` create the controller, before the first launch callback; a
+// launch while another instance runs hands itself over and ends without either.
+int runApplication(int argc, char** argv, const MakeController& makeController);
 
 }  // namespace gtk

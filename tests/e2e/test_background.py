@@ -9,6 +9,7 @@ import signal
 import subprocess
 import time
 
+import notifications_e2e
 import velmora_e2e as e2e
 
 AGENT_ENTRY = "fr.velmora.universal.background.desktop"
@@ -41,15 +42,7 @@ class SessionServices:
     session bus: the built velmora-session-services."""
 
     def __init__(self, environment, folder):
-        socket_dir = os.path.join(folder, "system-bus")
-        os.mkdir(socket_dir)
-        config = os.path.join(folder, "system-bus.conf")
-        with open(config, "w") as out:
-            out.write(e2e.BUS_CONFIG.replace("<type>session</type>", "<type>system</type>") % socket_dir)
-        self.bus = subprocess.Popen(["dbus-daemon", "--config-file", config, "--print-address", "--nofork"],
-                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                                    preexec_fn=e2e._die_with_parent)
-        self.system_address = self.bus.stdout.readline().decode().strip()
+        self.bus, self.system_address = e2e.start_bus(folder, "system-bus", kind="system")
         self.log = os.path.join(folder, "session-services.log")
         self.env = dict(environment.env(folder), DBUS_SYSTEM_BUS_ADDRESS=self.system_address)
         self.process = subprocess.Popen([SESSION_SERVICES, "--log", self.log], env=self.env, stdout=subprocess.PIPE,
@@ -293,6 +286,28 @@ class Background(e2e.EndToEndTest):
         e2e.wait_for(lambda: self.menu_shows(again, LOGIN_ON), what="login start shown as on again")
         self.assertTrue(os.path.exists(self.autostart()))
 
+    def test_an_entry_of_a_deleted_copy_is_taken_over_and_one_of_another_copy_kept(self):
+        # Login start was configured long ago, by a copy of the bundle that is gone or elsewhere.
+        os.makedirs(os.path.join(self.home, "config", e2e.APP_ID))
+        with open(os.path.join(self.home, "config", e2e.APP_ID, "defaults.ini"), "w") as defaults:
+            defaults.write("[Velmora]\nboolean:velmoraBackgroundAgentMigrated=true\n"
+                           "boolean:velmoraLoginStartConfigured=true\n")
+        os.makedirs(os.path.dirname(self.autostart()))
+        this = self.launcher(e2e.BUNDLE)
+        cases = [
+            ("a deleted copy", os.path.join(self.home, "Supprimée", "Velmora.app"), LOGIN_ON, [this]),
+            ("another installed copy", self.bundle, LOGIN_OFF, [self.launcher()]),
+        ]
+        for what, bundle, title, command in cases:
+            with self.subTest(what):
+                with open(self.autostart(), "w") as entry:
+                    entry.write("[Desktop Entry]\nType=Application\nName=Velmóra\nTryExec=%s\nExec=\"%s\"\n"
+                                % (self.launcher(bundle), self.launcher(bundle)))
+                app = self.start_app()
+                e2e.wait_for(lambda: self.menu_shows(app, title), what="login start shown as " + title)
+                self.assertEqual(dex_command(self.autostart()), command)
+                self.assertEqual(app.stop(), 0)
+
     def session_services(self):
         services = SessionServices(self.environment, self.home)
         self.addCleanup(services.close)
@@ -329,6 +344,43 @@ class Background(e2e.EndToEndTest):
         self.assertLess(time.monotonic() - started, 5.0)
         e2e.wait_for(lambda: [line for line in services.lines() if line.startswith("released")],
                      what="the inhibitor released")
+
+    def user_files(self):
+        """Every file of the application in the user's configuration and state folders, with
+        its bytes: the settings, the autostart entry, the notification ledger."""
+        files = {}
+        for top in ("config", "state"):
+            for folder, _, names in os.walk(os.path.join(self.home, top)):
+                for name in names:
+                    with open(os.path.join(folder, name), "rb") as data:
+                        files[os.path.relpath(os.path.join(folder, name), self.home)] = data.read()
+        return files
+
+    def test_a_second_copy_changes_nothing_of_the_running_instances_files(self):
+        server = notifications_e2e.NotificationServer(self.environment)
+        self.addCleanup(server.stop)
+        app = self.start_app()
+        e2e.wait_for(app.windows, what="a visible window")
+        self.assertEqual(app.activate("testNativeNotice").returncode, 0)
+        server.wait_for_notification(what="the test notification", summary="Essai Velmóra")
+        ledger = os.path.join("state", e2e.APP_ID, "notifications")
+        defaults = os.path.join("config", e2e.APP_ID, "defaults.ini")
+        e2e.wait_for(lambda: b"[Notification 0]" in self.user_files().get(ledger, b"") and
+                     defaults in self.user_files(), what="the notification in the ledger and the settings saved")
+        before = self.user_files()
+        # Started from another session, an SSH login say: the same user's folders on another bus,
+        # where the running instance cannot be reached. The lock tells it that one runs.
+        other_bus, other_address = e2e.start_bus(self.home, "other-bus")
+        self.addCleanup(other_bus.wait)
+        self.addCleanup(other_bus.terminate)
+        launches = [("another bus", dict(app.env, DBUS_SESSION_BUS_ADDRESS=other_address)), ("the same bus", app.env)]
+        for what, env in launches:
+            with self.subTest(what):
+                second = e2e.App(self.environment, self.home, env=env)
+                self.apps.append(second)
+                self.assertEqual(second.process.wait(timeout=20), 0)
+                self.assertEqual(self.user_files(), before)
+                self.assertTrue(app.alive())
 
     def test_without_a_session_bus_one_instance_runs(self):
         env = dict(self.env(), DBUS_SESSION_BUS_ADDRESS="unix:path=" + os.path.join(self.home, "no-bus"))

@@ -5,11 +5,14 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/gtk/app_bundle.h"
@@ -66,6 +69,14 @@ Strings argumentsGLibRuns(const std::string& entryPath) {
     return {argv, argv + g_strv_length(argv)};
 }
 
+// The names in `folder`, sorted.
+Strings namesIn(const std::string& folder) {
+    Strings names;
+    for (const auto& file : fs::directory_iterator(folder)) names.push_back(file.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 class Autostart : public testing::Test {
 protected:
     // A bundle at `bundleFolder` in the scratch folder, its launch agent list holding `plist`.
@@ -78,6 +89,38 @@ protected:
     std::string autostart() const { return folder / "config/autostart"; }
     std::string entry() const { return autostart() + "/" + kEntryName; }
     std::string launcher() const { return bundle + "/Contents/MacOS/VelmoraBackground"; }
+
+    // `text` with "$this" replaced by this copy's launcher, "$other" and "$spaced" by those of
+    // other copies that are installed (the second in a folder with a blank), "$gone" by that of
+    // a deleted copy, "$folder" by a folder and "$plain" by a file that may not be run.
+    std::string withPrograms(std::string text) {
+        const std::string other = installedLauncher("Autre/Velmora.app"),
+                          spaced = installedLauncher("Mes applis/Velmora.app");
+        const std::string plain = folder / "lisez-moi.txt";
+        writeFile(plain, "");
+        const std::pair<std::string, std::string> programs[] = {
+            {"$this", launcher()},
+            {"$other", other},
+            {"$spaced", spaced},
+            {"$gone", folder / "Supprimée/Velmora.app/Contents/MacOS/VelmoraBackground"},
+            {"$folder", folder / "Autre/Velmora.app/Contents/MacOS"},
+            {"$plain", plain},
+        };
+        for (const auto& [name, program] : programs) {
+            for (auto at = text.find(name); at != std::string::npos; at = text.find(name, at + program.size())) {
+                text.replace(at, name.size(), program);
+            }
+        }
+        return text;
+    }
+
+    // The launcher of a copy of the bundle at `bundleFolder` in the scratch folder, put there.
+    std::string installedLauncher(const std::string& bundleFolder) {
+        const std::string program = folder / (bundleFolder + "/Contents/MacOS/VelmoraBackground");
+        writeFile(program, "#!/bin/sh\n");
+        fs::permissions(program, fs::perms::owner_all);
+        return program;
+    }
 
     TempFolder folder;
     std::string bundle;
@@ -119,6 +162,13 @@ TEST_F(Autostart, TheDesktopRunsTheProgramOfTheListFromAnyBundlePath) {
         ASSERT_EQ(items.agentService(kPlistName)->registerService(), std::nullopt);
         EXPECT_EQ(argumentsGLibRuns(entry()), Strings{launcher()});
         EXPECT_EQ(entryValue(entry(), "TryExec"), launcher());
+        EXPECT_EQ(items.agentService(kPlistName)->status(), LoginServiceStatus::Enabled);
+        // Read from Exec alone, the written line names this copy's launcher too.
+        g_autoptr(GKeyFile) written = g_key_file_new();
+        ASSERT_TRUE(g_key_file_load_from_file(written, entry().c_str(), G_KEY_FILE_KEEP_COMMENTS, nullptr));
+        g_key_file_remove_key(written, G_KEY_FILE_DESKTOP_GROUP, G_KEY_FILE_DESKTOP_KEY_TRY_EXEC, nullptr);
+        ASSERT_TRUE(g_key_file_save_to_file(written, entry().c_str(), nullptr));
+        EXPECT_EQ(items.agentService(kPlistName)->status(), LoginServiceStatus::Enabled);
     }
     auto items = makeItems(plistWithArguments({"Contents/MacOS/VelmoraBackground", "--un", "deux mots", "50%"}));
     ASSERT_EQ(items.agentService(kPlistName)->registerService(), std::nullopt);
@@ -149,9 +199,7 @@ TEST_F(Autostart, TheWrittenEntryIsValidHiddenFromMenusAndAloneInItsNewFolder) {
     EXPECT_EQ(entryValue(entry(), "NoDisplay"), "true");
     EXPECT_EQ(entryValue(entry(), "X-GNOME-Autostart-enabled"), "true");
     EXPECT_TRUE(readFile(entry()).starts_with('#')) << "the entry says who wrote it";
-    Strings names;
-    for (const auto& file : fs::directory_iterator(autostart())) names.push_back(file.path().filename());
-    EXPECT_EQ(names, Strings{kEntryName});
+    EXPECT_EQ(namesIn(autostart()), Strings{kEntryName});
 
     EXPECT_EQ(items.agentService(kPlistName)->unregisterService(), std::nullopt);
     EXPECT_FALSE(fs::exists(entry()));
@@ -161,24 +209,57 @@ TEST_F(Autostart, TheWrittenEntryIsValidHiddenFromMenusAndAloneInItsNewFolder) {
 
 TEST_F(Autostart, StatusFollowsWhatTheSessionWouldDo) {
     const struct {
-        const char* entryText;  // nullptr: no entry
+        const char* entryText;  // nullptr: no entry; "$this" stands for this copy's launcher
         LoginServiceStatus expected;
     } cases[] = {
         {nullptr, LoginServiceStatus::NotRegistered},
-        {kPlainEntry, LoginServiceStatus::Enabled},
-        {"[Desktop Entry]\nExec=x\nHidden=true\n", LoginServiceStatus::NotRegistered},
-        {"[Desktop Entry]\nExec=x\nHidden=false\n", LoginServiceStatus::Enabled},
-        {"[Desktop Entry]\nExec=x\nX-GNOME-Autostart-enabled=false\n", LoginServiceStatus::NotRegistered},
-        {"[Desktop Entry]\nExec=x\nX-GNOME-Autostart-enabled=true\n", LoginServiceStatus::Enabled},
-        {"[Desktop Entry]\nExec=x\nHidden=oui\n", LoginServiceStatus::Enabled},  // no Boolean: absent
-        {"[Autre]\nExec=x\n", LoginServiceStatus::NotRegistered},
+        {"[Desktop Entry]\nType=Application\nExec=$this\n", LoginServiceStatus::Enabled},
+        {"[Desktop Entry]\nExec=$this\nHidden=true\n", LoginServiceStatus::NotRegistered},
+        {"[Desktop Entry]\nExec=$this\nHidden=false\n", LoginServiceStatus::Enabled},
+        {"[Desktop Entry]\nExec=$this\nX-GNOME-Autostart-enabled=false\n", LoginServiceStatus::NotRegistered},
+        {"[Desktop Entry]\nExec=$this\nX-GNOME-Autostart-enabled=true\n", LoginServiceStatus::Enabled},
+        {"[Desktop Entry]\nExec=$this\nHidden=oui\n", LoginServiceStatus::Enabled},  // no Boolean: absent
+        {"[Autre]\nExec=$this\n", LoginServiceStatus::NotRegistered},
         {"ceci n’est pas une entrée\n", LoginServiceStatus::NotRegistered},
     };
     auto items = makeItems();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.entryText ? c.entryText : "no entry");
         fs::remove(entry());
-        if (c.entryText) writeFile(entry(), c.entryText);
+        if (c.entryText) writeFile(entry(), withPrograms(c.entryText));
+        EXPECT_EQ(items.agentService(kPlistName)->status(), c.expected);
+    }
+}
+
+// Every copy of the bundle writes the same entry; the program it starts tells whose it is.
+TEST_F(Autostart, OnlyAnEntryThatStartsThisCopysLauncherIsItsRegistration) {
+    const struct {
+        const char* behaviour;
+        const char* keys;  // after "[Desktop Entry]"; "$this", "$other", "$spaced", "$gone" name launchers
+        LoginServiceStatus expected;
+    } cases[] = {
+        {"this copy", "TryExec=$this\nExec=$this", LoginServiceStatus::Enabled},
+        {"this copy, Exec only", "Exec=$this --background", LoginServiceStatus::Enabled},
+        {"another installed copy", "TryExec=$other\nExec=$other", LoginServiceStatus::NotRegistered},
+        {"another copy, Exec only", "Exec=$other", LoginServiceStatus::NotRegistered},
+        {"another copy, quoted", "Exec=\"$spaced\" --background", LoginServiceStatus::NotRegistered},
+        {"a path with a blank, unquoted", "Exec=$spaced", LoginServiceStatus::StartsMissingProgram},
+        {"a program on the search path", "Exec=true", LoginServiceStatus::NotRegistered},
+        {"TryExec decides", "TryExec=$other\nExec=$this", LoginServiceStatus::NotRegistered},
+        {"an empty TryExec is none", "TryExec=\nExec=$this", LoginServiceStatus::Enabled},
+        {"a deleted copy", "TryExec=$gone\nExec=$gone", LoginServiceStatus::StartsMissingProgram},
+        {"a deleted copy, Exec only", "Exec=$gone --background", LoginServiceStatus::StartsMissingProgram},
+        {"TryExec of a deleted copy", "TryExec=$gone\nExec=$this", LoginServiceStatus::StartsMissingProgram},
+        {"a folder is no program", "Exec=$folder", LoginServiceStatus::StartsMissingProgram},
+        {"a file that may not be run", "Exec=$plain", LoginServiceStatus::StartsMissingProgram},
+        {"no program at all", "Type=Application", LoginServiceStatus::StartsMissingProgram},
+        {"a command line that does not parse", "Exec=\"$this", LoginServiceStatus::StartsMissingProgram},
+        {"a deleted copy's entry switched off", "Exec=$gone\nHidden=true", LoginServiceStatus::NotRegistered},
+    };
+    auto items = makeItems();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.behaviour);
+        writeFile(entry(), withPrograms("[Desktop Entry]\n"s + c.keys + "\n"));
         EXPECT_EQ(items.agentService(kPlistName)->status(), c.expected);
     }
 }
@@ -260,7 +341,15 @@ TEST_F(Autostart, TheApplicationsOwnEntryIsReadAndRemovedButNeverWritten) {
 
 // ---- User defaults ----
 
+// The system log as the tests read it: every line written, in order.
+class RecordingLog final : public platform::Log {
+public:
+    void write(const std::string& line) override { lines.push_back(line); }
+    Strings lines;
+};
+
 TEST(KeyFileDefaults, ValuesComeBackExactlyInThisRunAndTheNext) {
+    RecordingLog log;
     const std::string strings[] = {
         "",
         "a,b;c;",
@@ -286,42 +375,44 @@ TEST(KeyFileDefaults, ValuesComeBackExactlyInThisRunAndTheNext) {
     TempFolder folder;
     const std::string path = folder / "defaults.ini";
     for (const auto& value : strings) {
-        KeyFileDefaults writer(path);
+        KeyFileDefaults writer(path, log);
         writer.setString("valeur", value);
         EXPECT_EQ(writer.string("valeur"), value);
-        EXPECT_EQ(KeyFileDefaults(path).string("valeur"), value);
+        EXPECT_EQ(KeyFileDefaults(path, log).string("valeur"), value);
     }
     for (const auto& value : arrays) {
-        KeyFileDefaults writer(path);
+        KeyFileDefaults writer(path, log);
         writer.setStringArray("liste", value);
         EXPECT_EQ(writer.stringArray("liste"), value);
-        EXPECT_EQ(KeyFileDefaults(path).stringArray("liste"), value);
+        EXPECT_EQ(KeyFileDefaults(path, log).stringArray("liste"), value);
     }
-    KeyFileDefaults(path).setBoolean("oui", true);
-    KeyFileDefaults(path).setBoolean("non", false);
-    EXPECT_TRUE(KeyFileDefaults(path).boolean("oui"));
-    EXPECT_FALSE(KeyFileDefaults(path).boolean("non"));
-    EXPECT_FALSE(KeyFileDefaults(path).boolean("absent"));
+    KeyFileDefaults(path, log).setBoolean("oui", true);
+    KeyFileDefaults(path, log).setBoolean("non", false);
+    EXPECT_TRUE(KeyFileDefaults(path, log).boolean("oui"));
+    EXPECT_FALSE(KeyFileDefaults(path, log).boolean("non"));
+    EXPECT_FALSE(KeyFileDefaults(path, log).boolean("absent"));
 }
 
 TEST(KeyFileDefaults, KeysOfAnyFormStayApart) {
+    RecordingLog log;
     const std::string keys[] = {
         "simple", "avec espace", "a=b", "[groupe]", "a:b", "a%3Ab", "string:simple", "é", "", " devant", "ligne\nsuite",
     };
     TempFolder folder;
     {
-        KeyFileDefaults writer(folder / "defaults.ini");
+        KeyFileDefaults writer(folder / "defaults.ini", log);
         for (const auto& key : keys) writer.setString(key, "valeur de " + key);
     }
-    const KeyFileDefaults reader(folder / "defaults.ini");
+    const KeyFileDefaults reader(folder / "defaults.ini", log);
     for (const auto& key : keys) EXPECT_EQ(reader.string(key), "valeur de " + key) << key;
 }
 
 // The poll stores its seen list after every pass; an unchanged list leaves the file alone.
 TEST(KeyFileDefaults, AnUnchangedListIsNotWrittenAgain) {
+    RecordingLog log;
     TempFolder folder;
     const std::string path = folder / "defaults.ini";
-    KeyFileDefaults defaults(path);
+    KeyFileDefaults defaults(path, log);
     defaults.setStringArray("vus", {"a", "b"});
     ASSERT_TRUE(g_file_set_contents(path.c_str(), "marque", -1, nullptr));
     defaults.setStringArray("vus", {"a", "b"});
@@ -329,19 +420,20 @@ TEST(KeyFileDefaults, AnUnchangedListIsNotWrittenAgain) {
     ASSERT_TRUE(g_file_get_contents(path.c_str(), &kept, nullptr, nullptr));
     EXPECT_STREQ(kept, "marque");
     defaults.setStringArray("vus", {"a"});
-    EXPECT_EQ(KeyFileDefaults(path).stringArray("vus"), std::vector<std::string>{"a"});
+    EXPECT_EQ(KeyFileDefaults(path, log).stringArray("vus"), std::vector<std::string>{"a"});
 }
 
 TEST(KeyFileDefaults, EachKeyHoldsOneTypeAndOthersReadAsAbsent) {
+    RecordingLog log;
     TempFolder folder;
-    KeyFileDefaults defaults(folder / "defaults.ini");
+    KeyFileDefaults defaults(folder / "defaults.ini", log);
     defaults.setString("texte", "true");
     defaults.setStringArray("liste", {"true"});
     defaults.setBoolean("drapeau", true);
     defaults.setString("clé", "texte");
     defaults.setStringArray("clé", {"a"});
     defaults.setBoolean("clé", true);
-    const KeyFileDefaults reloaded(folder / "defaults.ini");
+    const KeyFileDefaults reloaded(folder / "defaults.ini", log);
     for (const KeyFileDefaults* store : {static_cast<const KeyFileDefaults*>(&defaults), &reloaded}) {
         EXPECT_FALSE(store->boolean("texte"));
         EXPECT_EQ(store->stringArray("texte"), std::nullopt);
@@ -356,9 +448,10 @@ TEST(KeyFileDefaults, EachKeyHoldsOneTypeAndOthersReadAsAbsent) {
 }
 
 TEST(KeyFileDefaults, AMissingFileReadsEmptyAndTheFirstChangeCreatesItPrivately) {
+    RecordingLog log;
     TempFolder folder;
     const std::string path = folder / "config/fr.velmora.universal/defaults.ini";
-    KeyFileDefaults defaults(path);
+    KeyFileDefaults defaults(path, log);
     EXPECT_EQ(defaults.string("hôte"), std::nullopt);
     EXPECT_EQ(defaults.stringArray("hôtes"), std::nullopt);
     EXPECT_FALSE(fs::exists(path)) << "reading alone writes nothing";
@@ -370,10 +463,11 @@ TEST(KeyFileDefaults, AMissingFileReadsEmptyAndTheFirstChangeCreatesItPrivately)
     ASSERT_EQ(stat((folder / "config/fr.velmora.universal").c_str(), &directory), 0);
     EXPECT_EQ(file.st_mode & 0777, 0600u);
     EXPECT_EQ(directory.st_mode & 0777, 0700u);
-    EXPECT_TRUE(KeyFileDefaults(path).boolean("démarrage"));
+    EXPECT_TRUE(KeyFileDefaults(path, log).boolean("démarrage"));
 }
 
 TEST(KeyFileDefaults, AReadableFileKeepsWhatItDoesNotOwnWhenSaved) {
+    RecordingLog log;
     const struct {
         const char* contents;
         Strings kept;
@@ -385,14 +479,15 @@ TEST(KeyFileDefaults, AReadableFileKeepsWhatItDoesNotOwnWhenSaved) {
     for (const auto& c : cases) {
         TempFolder folder;
         writeFile(folder / "defaults.ini", c.contents);
-        KeyFileDefaults(folder / "defaults.ini").setString("hôte", "velmora.fr");
+        KeyFileDefaults(folder / "defaults.ini", log).setString("hôte", "velmora.fr");
         const std::string saved = readFile(folder / "defaults.ini");
         for (const auto& kept : c.kept) EXPECT_NE(saved.find(kept), std::string::npos) << saved;
-        EXPECT_EQ(KeyFileDefaults(folder / "defaults.ini").string("hôte"), "velmora.fr");
+        EXPECT_EQ(KeyFileDefaults(folder / "defaults.ini", log).string("hôte"), "velmora.fr");
+        EXPECT_EQ(log.lines, Strings{}) << "nothing was moved aside";
     }
 }
 
-TEST(KeyFileDefaults, ADamagedFileReadsEmptyAndIsNeverWrittenOver) {
+TEST(KeyFileDefaults, ADamagedFileIsKeptAsideAndTheSettingsStartAnew) {
     const std::string cases[] = {
         "ceci n'est pas un fichier de réglages\n",
         "[Velmora]\nstring:h%C3%B4te=velm",  // cut inside a value
@@ -410,18 +505,68 @@ TEST(KeyFileDefaults, ADamagedFileReadsEmptyAndIsNeverWrittenOver) {
         const std::string path = folder / "defaults.ini";
         if (contents == "/") fs::create_directories(path + "/dedans");
         if (contents != "/") writeFile(path, contents);
-        KeyFileDefaults defaults(path);
-        EXPECT_EQ(defaults.string("hôte"), std::nullopt);
-        EXPECT_FALSE(defaults.savesChanges());
-        defaults.setString("hôte", "nouveau.velmora.fr");
-        defaults.setStringArray("hôtes", {"a"});
-        EXPECT_EQ(defaults.string("hôte"), "nouveau.velmora.fr") << "changes hold for this run, in memory only";
+        RecordingLog log;
+        KeyFileDefaults defaults(path, log);
+        EXPECT_EQ(defaults.string("hôte"), std::nullopt) << "nothing of the damaged file is read";
+        EXPECT_TRUE(defaults.savesChanges());
+        const Strings names = namesIn(folder.path);
+        ASSERT_EQ(names.size(), 1u);
+        EXPECT_TRUE(std::regex_match(names.front(), std::regex(R"(defaults\.ini\.illisible-\d{8}-\d{6})")))
+            << names.front();
+        const std::string kept = folder / names.front();
+        EXPECT_EQ(log.lines, Strings{"Velmóra: réglages illisibles mis de côté: " + kept});
         if (contents == "/") {
-            EXPECT_TRUE(fs::is_directory(path + "/dedans"));
+            EXPECT_TRUE(fs::is_directory(kept + "/dedans"));
         } else {
-            EXPECT_EQ(readFile(path), contents);
+            EXPECT_EQ(readFile(kept), contents);
+        }
+        defaults.setString("hôte", "nouveau.velmora.fr");
+        EXPECT_EQ(KeyFileDefaults(path, log).string("hôte"), "nouveau.velmora.fr");
+        EXPECT_EQ(log.lines.size(), 1u) << "the new file is whole";
+    }
+}
+
+TEST(KeyFileDefaults, ACopyKeptEarlierIsNeverReplaced) {
+    TempFolder folder;
+    const std::string path = folder / "defaults.ini";
+    // Copies under every name that the next seconds could give, the first two of each second.
+    Strings earlier;
+    g_autoptr(GDateTime) now = g_date_time_new_now_local();
+    for (int second = 0; second < 3; ++second) {
+        g_autoptr(GDateTime) then = g_date_time_add_seconds(now, second);
+        g_autofree char* stamp = g_date_time_format(then, "%Y%m%d-%H%M%S");
+        for (const char* number : {"", "-2"}) {
+            earlier.push_back(path + ".illisible-" + stamp + number);
+            writeFile(earlier.back(), "gardé plus tôt");
         }
     }
+    writeFile(path, "[Velm");
+    RecordingLog log;
+    KeyFileDefaults defaults(path, log);
+    ASSERT_EQ(log.lines.size(), 1u);
+    const std::string kept = log.lines.front().substr(log.lines.front().rfind(' ') + 1);
+    EXPECT_TRUE(kept.starts_with(path + ".illisible-") && kept.ends_with("-3")) << kept;
+    EXPECT_EQ(readFile(kept), "[Velm");
+    for (const auto& copy : earlier) EXPECT_EQ(readFile(copy), "gardé plus tôt") << copy;
+}
+
+TEST(KeyFileDefaults, ADamagedFileThatCannotBeMovedAsideIsNeverWrittenOver) {
+    TempFolder folder;
+    // A name so long that no name beside it with more characters is allowed.
+    const std::string name(250, 'r');
+    const std::string path = folder / name;
+    writeFile(path, "[Velm");
+    RecordingLog log;
+    KeyFileDefaults defaults(path, log);
+    EXPECT_FALSE(defaults.savesChanges());
+    ASSERT_EQ(log.lines.size(), 1u);
+    EXPECT_TRUE(log.lines.front().starts_with("Velmóra: réglages illisibles, modifications non enregistrées: "))
+        << log.lines.front();
+    defaults.setString("hôte", "nouveau.velmora.fr");
+    defaults.setStringArray("hôtes", {"a"});
+    EXPECT_EQ(defaults.string("hôte"), "nouveau.velmora.fr") << "changes hold for this run, in memory only";
+    EXPECT_EQ(readFile(path), "[Velm");
+    EXPECT_EQ(namesIn(folder.path), Strings{name});
 }
 
 // ---- The bundle ----

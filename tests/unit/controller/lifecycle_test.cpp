@@ -11,7 +11,8 @@ namespace {
 
 using platform::LoginServiceStatus;
 constexpr auto kEnabled = LoginServiceStatus::Enabled, kApproval = LoginServiceStatus::RequiresApproval,
-               kNotRegistered = LoginServiceStatus::NotRegistered, kNotFound = LoginServiceStatus::NotFound;
+               kNotRegistered = LoginServiceStatus::NotRegistered, kNotFound = LoginServiceStatus::NotFound,
+               kProgramGone = LoginServiceStatus::StartsMissingProgram;
 
 constexpr const char* kEnabledTitle = "Démarrage automatique : activé";
 constexpr const char* kApprovalTitle = "Démarrage automatique : autoriser dans Réglages";
@@ -40,37 +41,60 @@ void expectLoginItem(Rig& r, const char* title) {
     EXPECT_EQ(r.item("toggleLoginStart").checked, std::string_view(title) == kEnabledTitle);
 }
 
-TEST(LoginStart, LaunchConfiguresLoginStartOnceAccordingToWhatWasThere) {
+TEST(LoginStart, EachLaunchConfiguresLoginStartAccordingToWhatWasThere) {
     const std::string marks = "migrated, configured", replaced = "unregister app, register, " + marks;
     const struct {
         const char* behaviour;
-        LoginServiceStatus mainApp;
+        LoginServiceStatus mainApp, agent;
         const char* failing;  // the service whose change fails: "app", "agent" or none
         LoginServiceStatus afterRegister;
         bool migrated, configured;
         std::string calls;
         const char* title;
     } cases[] = {
-        {"fresh install", kNotRegistered, nullptr, kEnabled, false, false, "register, " + marks, kEnabledTitle},
-        {"fresh install, approval needed", kNotRegistered, nullptr, kApproval, false, false, "register, " + marks,
-         kApprovalTitle},
-        {"enabled app login item", kEnabled, nullptr, kEnabled, false, false, replaced, kEnabledTitle},
-        {"app login item awaiting approval", kApproval, nullptr, kEnabled, false, false, replaced, kEnabledTitle},
-        {"app login item, configured before", kEnabled, nullptr, kEnabled, false, true, replaced, kEnabledTitle},
-        {"app login item not removed", kEnabled, "app", kEnabled, false, false, "unregister app", kOffTitle},
-        {"agent not registered", kNotRegistered, "agent", kEnabled, false, false, "register", kOffTitle},
-        {"app removed, agent not registered", kEnabled, "agent", kEnabled, false, false, "unregister app, register",
+        {"fresh install", kNotRegistered, kNotRegistered, nullptr, kEnabled, false, false, "register, " + marks,
+         kEnabledTitle},
+        {"fresh install, approval needed", kNotRegistered, kNotRegistered, nullptr, kApproval, false, false,
+         "register, " + marks, kApprovalTitle},
+        {"enabled app login item", kEnabled, kNotRegistered, nullptr, kEnabled, false, false, replaced, kEnabledTitle},
+        {"app login item awaiting approval", kApproval, kNotRegistered, nullptr, kEnabled, false, false, replaced,
+         kEnabledTitle},
+        {"app login item, configured before", kEnabled, kNotRegistered, nullptr, kEnabled, false, true, replaced,
+         kEnabledTitle},
+        {"app login item not removed", kEnabled, kNotRegistered, "app", kEnabled, false, false, "unregister app",
          kOffTitle},
+        {"agent not registered", kNotRegistered, kNotRegistered, "agent", kEnabled, false, false, "register",
+         kOffTitle},
+        {"app removed, agent not registered", kEnabled, kNotRegistered, "agent", kEnabled, false, false,
+         "unregister app, register", kOffTitle},
         // The user's earlier choice is kept.
-        {"configured before", kNotRegistered, nullptr, kEnabled, false, true, marks, kOffTitle},
-        {"configured before, app not found", kNotFound, nullptr, kEnabled, false, true, marks, kOffTitle},
-        {"already migrated: only the item is refreshed", kEnabled, nullptr, kEnabled, true, false, "", kOffTitle},
+        {"configured before", kNotRegistered, kNotRegistered, nullptr, kEnabled, false, true, marks, kOffTitle},
+        {"configured before, app not found", kNotFound, kNotRegistered, nullptr, kEnabled, false, true, marks,
+         kOffTitle},
+        {"already migrated: only the item is refreshed", kEnabled, kNotRegistered, nullptr, kEnabled, true, false, "",
+         kOffTitle},
+        {"migrated, the agent enabled", kNotRegistered, kEnabled, nullptr, kEnabled, true, true, "", kEnabledTitle},
+        {"migrated, the agent awaiting approval", kNotRegistered, kApproval, nullptr, kEnabled, true, true, "",
+         kApprovalTitle},
+        {"migrated, no agent in the bundle", kNotRegistered, kNotFound, nullptr, kEnabled, true, true, "", kOffTitle},
+        // An entry left by a copy that moved or was deleted starts nothing; every launch takes it over.
+        {"migrated, the entry's program gone", kNotRegistered, kProgramGone, nullptr, kEnabled, true, true, "register",
+         kEnabledTitle},
+        {"migrated, the entry's program gone, not registered", kNotRegistered, kProgramGone, "agent", kEnabled, true,
+         true, "register", kOffTitle},
+        {"configured before, the entry's program gone", kNotRegistered, kProgramGone, nullptr, kEnabled, false, true,
+         "register, " + marks, kEnabledTitle},
+        {"fresh install, the entry's program gone: registered once", kNotRegistered, kProgramGone, nullptr, kEnabled,
+         false, false, "register, " + marks, kEnabledTitle},
+        {"fresh install, the entry's program gone: tried once", kNotRegistered, kProgramGone, "agent", kEnabled, false,
+         false, "register", kOffTitle},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.behaviour);
         Rig r;
         auto& items = r.fake.loginItems;
         items.mainApp.status = c.mainApp;
+        items.agent.status = c.agent;
         const std::string_view failing = c.failing ? c.failing : "";
         if (failing == "app") items.mainApp.unregisterError = "Accès refusé";
         if (failing == "agent") items.agent.registerError = "Accès refusé";
@@ -103,6 +127,8 @@ TEST(LoginStart, ToggleActsOnTheAgentAccordingToItsStatus) {
         {"not registered is switched on", kNotRegistered, false, kEnabled, "register, configured", kEnabledTitle},
         {"switched on, approval needed", kNotRegistered, false, kApproval, "register, configured", kApprovalTitle},
         {"not found is tried as a registration", kNotFound, false, kEnabled, "register, configured", kEnabledTitle},
+        {"an entry whose program is gone is switched on", kProgramGone, false, kEnabled, "register, configured",
+         kEnabledTitle},
         {"failed registration", kNotRegistered, true, kEnabled, "register", kOffTitle},
         {"failed registration of a missing agent", kNotFound, true, kEnabled, "register", kOffTitle},
         {"failed unregistration stays enabled", kEnabled, true, kEnabled, "unregister", kEnabledTitle},
@@ -138,8 +164,11 @@ TEST(LoginStart, ItemShowsTheAgentStatus) {
     const struct {
         LoginServiceStatus status;
         const char* title;
-    } cases[] = {
-        {kEnabled, kEnabledTitle}, {kApproval, kApprovalTitle}, {kNotRegistered, kOffTitle}, {kNotFound, kOffTitle}};
+    } cases[] = {{kEnabled, kEnabledTitle},
+                 {kApproval, kApprovalTitle},
+                 {kNotRegistered, kOffTitle},
+                 {kNotFound, kOffTitle},
+                 {kProgramGone, kOffTitle}};
     Rig r;
     r.fake.defaults.values["velmoraBackgroundAgentMigrated"] = true;
     r.launch();
