@@ -14,10 +14,10 @@ int main(int argc, char** argv) {
     auto parsed = service::parseOptions(arguments);
     if (auto* failure = std::get_if<std::string>(&parsed)) {
         std::fprintf(stderr, "velmora-service: %s\n", failure->c_str());
-        std::fprintf(
-            stderr,
-            "usage : velmora-service [--port N] [--cert FICHIER --key FICHIER [--http-port N]] [--public-host HÔTE] "
-            "[--instance HÔTE]... [--listen 127.0.0.1] [--state-file FICHIER] [--files DOSSIER]\n");
+        std::fprintf(stderr,
+                     "usage : velmora-service [--port N] [--cert FICHIER --key FICHIER [--http-port N] "
+                     "[--other-https-port N]] [--public-host HÔTE] [--instance HÔTE]... [--listen 127.0.0.1] "
+                     "[--state-file FICHIER] [--files DOSSIER]\n");
         return 2;
     }
     const auto& options = std::get<service::Options>(parsed);

@@ -22,6 +22,7 @@ bool isPlainHostName(const std::string& host) {
 std::variant<Options, std::string> parseOptions(const std::vector<std::string>& arguments) {
     gint port = 8443;
     gint httpPort = 0;
+    gint otherHttpsPort = 0;
     gchar* cert = nullptr;
     gchar* key = nullptr;
     gchar* publicHost = nullptr;
@@ -32,6 +33,7 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string>& 
     GOptionEntry entries[] = {
         {"port", 0, 0, G_OPTION_ARG_INT, &port, "Port d’écoute (0 : un port libre)", "N"},
         {"http-port", 0, 0, G_OPTION_ARG_INT, &httpPort, "Port d’écoute en HTTP simple, à côté du HTTPS", "N"},
+        {"other-https-port", 0, 0, G_OPTION_ARG_INT, &otherHttpsPort, "Autre port d’écoute en HTTPS", "N"},
         {"cert", 0, 0, G_OPTION_ARG_FILENAME, &cert, "Certificat du serveur (PEM)", "FICHIER"},
         {"key", 0, 0, G_OPTION_ARG_FILENAME, &key, "Clé privée du serveur (PEM)", "FICHIER"},
         {"public-host", 0, 0, G_OPTION_ARG_STRING, &publicHost, "Hôte du site public", "HÔTE"},
@@ -68,6 +70,7 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string>& 
     Options options;
     options.port = port;
     options.httpPort = httpPort;
+    options.otherHttpsPort = otherHttpsPort;
     options.certFile = take(cert);
     options.keyFile = take(key);
     if (std::string host = take(publicHost); !host.empty()) options.publicHost = host;
@@ -87,9 +90,14 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string>& 
     }
     if (argc > 1) return joinFailure("Argument inattendu", argvPointer[1]);
     if (options.port < 0 || options.port > 65535) return joinFailure("Port invalide", std::to_string(options.port));
-    if (options.httpPort < 0 || options.httpPort > 65535 || (options.httpPort != 0 && options.httpPort == options.port))
-        return joinFailure("Port HTTP invalide", std::to_string(options.httpPort));
-    if (options.httpPort != 0 && options.certFile.empty()) return std::string("--http-port va avec --cert et --key");
+    for (const int extra : {options.httpPort, options.otherHttpsPort}) {
+        if (extra < 0 || extra > 65535 || (extra != 0 && extra == options.port))
+            return joinFailure("Port supplémentaire invalide", std::to_string(extra));
+        if (extra != 0 && options.certFile.empty())
+            return std::string("--http-port et --other-https-port vont avec --cert et --key");
+    }
+    if (options.httpPort != 0 && options.httpPort == options.otherHttpsPort)
+        return joinFailure("Port supplémentaire invalide", std::to_string(options.httpPort));
     if (options.certFile.empty() != options.keyFile.empty()) return std::string("--cert et --key vont ensemble");
     if (!isPlainHostName(options.publicHost)) return joinFailure("Hôte public invalide", options.publicHost);
     for (const auto& host : options.instanceHosts) {

@@ -10,6 +10,7 @@ namespace service {
 struct Options {
     int port = 8443;                // 0 picks a free port
     int httpPort = 0;               // beside a TLS listener, a plain-HTTP one on this port; 0: none
+    int otherHttpsPort = 0;         // beside the TLS listener, another one on this port; 0: none
     std::string certFile, keyFile;  // both or neither; neither serves plain HTTP for debugging
     std::string publicHost = "velmora.fr";
     std::vector<std::string> instanceHosts{"salon.velmora.fr"};

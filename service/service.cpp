@@ -91,10 +91,16 @@ std::optional<std::string> Service::listen() {
         if (uris) port_ = g_uri_get_port(static_cast<GUri*>(uris->data));
         g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
     }
-    // The same site over plain HTTP: what anyone on the network can serve under the service's
-    // names, for the tests that check the application does not trust it.
-    if (options_.httpPort != 0)
-        return listenOn(server_, options_.listenAddress, options_.httpPort, static_cast<SoupServerListenOptions>(0));
+    // The same site over plain HTTP, and over HTTPS on another port: what anyone on the network
+    // can serve under the service's names, for the tests that check the application does not
+    // trust it.
+    if (options_.httpPort != 0) {
+        if (auto failure =
+                listenOn(server_, options_.listenAddress, options_.httpPort, static_cast<SoupServerListenOptions>(0)))
+            return failure;
+    }
+    if (options_.otherHttpsPort != 0)
+        return listenOn(server_, options_.listenAddress, options_.otherHttpsPort, SOUP_SERVER_LISTEN_HTTPS);
     return std::nullopt;
 }
 

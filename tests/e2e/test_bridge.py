@@ -198,9 +198,9 @@ class Bridge(e2e.EndToEndTest):
         self.assertNotIn(STATUS_RETRYING, app.menu_items())
         self.assertTrue(app.alive())
 
-    def test_a_page_over_plain_http_speaks_for_no_host(self):
-        """Whoever answers a plain-HTTP load under the service's names can serve any page: it
-        must not be admitted, remembered, polled, printed or obeyed."""
+    def test_a_page_over_plain_http_or_another_port_speaks_for_no_host(self):
+        """Whoever answers a plain-HTTP load, or one on another port, under the service's names
+        can serve any page: it must not be admitted, remembered, polled, printed or obeyed."""
         server = notifications_e2e.NotificationServer(self.environment)
         self.addCleanup(server.stop)
         self.service.control("reset", {})
@@ -212,16 +212,17 @@ class Bridge(e2e.EndToEndTest):
         remembered = e2e.wait_for(lambda: "salon.velmora.fr" in self.defaults_text() and self.defaults_text(),
                                   what="the console remembered")
         prints = os.path.join(self.home, "impressions")
-        for host in (e2e.PUBLIC_HOST, e2e.INSTANCE_HOST):
-            with self.subTest(host=host):
-                # The impostor's page is the console of the public site or of the instance, over
-                # plain HTTP on another port.
+        # The impostor's page is the console of the public site or of the instance, over plain
+        # HTTP on the default port, or over HTTPS on another port.
+        origins = [("http://%s" % host, host) for host in (e2e.PUBLIC_HOST, e2e.INSTANCE_HOST)]
+        origins += [("https://%s:%d" % (host, e2e.OTHER_HTTPS_PORT), "%s:%d" % (host, e2e.OTHER_HTTPS_PORT))
+                    for host in (e2e.PUBLIC_HOST, e2e.INSTANCE_HOST)]
+        for (origin, shown), host in zip(origins, [e2e.PUBLIC_HOST, e2e.INSTANCE_HOST] * 2):
+            with self.subTest(origin=origin):
                 self.service.control("serve", {"host": host, "path": "/admin", "page": "imposteur.html"})
                 self.open_via(app, "changeSpace", e2e.PUBLIC_HOST, "/connexion.html",
-                              "http://%s:%d/admin?instance=https://pirate.example&ids=notice:reel"
-                              % (host, e2e.HTTP_PORT))
-                posted = self.wait_for_reports(1, page="imposteur", event="posted",
-                                               host="%s:%d" % (host, e2e.HTTP_PORT))[0]
+                              origin + "/admin?instance=https://pirate.example&ids=notice:reel")
+                posted = self.wait_for_reports(1, page="imposteur", event="posted", host=shown)[0]
                 self.assertEqual(len(posted["posted"]), 5, posted)
         time.sleep(2.0)
         self.assertEqual([r for r in self.reports(page="imposteur") if "api" in r], [], "the impostor was polled")

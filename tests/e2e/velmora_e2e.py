@@ -29,8 +29,10 @@ INSTANCE_HOST = "salon.velmora.fr"
 OTHER_HOST = "autre-site.example"
 HOSTS = [PUBLIC_HOST, INSTANCE_HOST, "cabinet.velmora.fr", OTHER_HOST]
 APP_ID = "fr.velmora.universal"
-# The same site over plain HTTP on another port: what anyone on the network could serve.
-HTTP_PORT = 8080
+# The same site over plain HTTP, and over HTTPS on another port: what anyone on the network
+# could serve under the service's names.
+HTTP_PORT = 80
+OTHER_HTTPS_PORT = 8443
 
 BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
@@ -177,7 +179,8 @@ class Environment:
 
 
 class Service:
-    """The stand-in service on port 443 of the test's loopback address, and over plain HTTP on HTTP_PORT."""
+    """The stand-in service on port 443 of the test's loopback address, over plain HTTP on HTTP_PORT
+    and over HTTPS on OTHER_HTTPS_PORT."""
 
     def __init__(self, environment, extra=(), cert="server"):
         """`cert` names the certificate of make-test-ca.sh to serve: "server" (signed by the test
@@ -186,8 +189,9 @@ class Service:
         ca = environment.ca_dir
         self.process = subprocess.Popen(
             [SERVICE, "--listen", environment.loopback, "--port", "443", "--cert", os.path.join(ca, cert + ".pem"),
-             "--key", os.path.join(ca, cert + ".key"), "--http-port", str(HTTP_PORT), "--public-host", PUBLIC_HOST,
-             "--instance", INSTANCE_HOST, "--instance", "cabinet.velmora.fr"] + list(extra),
+             "--key", os.path.join(ca, cert + ".key"), "--http-port", str(HTTP_PORT), "--other-https-port",
+             str(OTHER_HTTPS_PORT), "--public-host", PUBLIC_HOST, "--instance", INSTANCE_HOST, "--instance",
+             "cabinet.velmora.fr"] + list(extra),
             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, preexec_fn=_die_with_parent)
         line = self.process.stdout.readline().decode()
         if not line.startswith("ready"):
