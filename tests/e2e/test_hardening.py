@@ -108,9 +108,11 @@ class Hardening(e2e.EndToEndTest):
         app = self.start_app()
         self.sign_in(app)
         self.service.control("beacons/clear", {})
-        self.service.control("refuse", {"seconds": 5})
+        # Connections are dropped unanswered, those the engine keeps open from the sign-in too
+        # (a closed listener alone would let a kept connection serve the reload).
+        self.service.control("refuse", {"seconds": 5, "mode": "drop"})
         app.activate("reload")
-        # The reload fails while the listener is closed, and the menu says so.
+        # The reload fails while the service does not answer, and the menu says so.
         self.wait_for_status(app, STATUS_RETRYING)
         self.wait_until_loaded(HOST, timeout=RETRY_TIMEOUT)
         self.assertTrue(app.alive())
