@@ -141,6 +141,9 @@ private:
     std::string aboutTitle() const;
     std::string versionText() const;
 
+    void postNotice(const std::string& host, const std::string& id, const std::string& title, const std::string& body,
+                    const std::string& path, bool sound);
+
     // Inbox poll steps.
     void handlePollResult(const foundation::Url& pollURL, const platform::ScriptResult& result);
     void runSelectionPass(const foundation::JsValue::Array& entries, const foundation::JsValue::Object& preferences,
@@ -180,9 +183,11 @@ private:
     bool loginLaunch;
     std::shared_ptr<platform::Timer> connectionRetry;
     std::optional<foundation::Url> pendingConnectionURL;
-    // Reloading the page after its web process ended, and the wait before the next such reload.
+    // Reloading the page after its web process ended, the wait before the next such reload, and
+    // when a load last finished.
     std::shared_ptr<platform::Timer> crashReload;
     double crashReloadDelay = 1.0;
+    std::optional<double> lastFinishedLoad;
 };
 
 }  // namespace velmora

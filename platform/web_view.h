@@ -51,17 +51,17 @@ struct UserScript {
 };
 
 // One handler under window.webkit.messageHandlers.
-struct MessageHandlerSpec {
+struct PageMessageHandler {
     std::string name;
     std::size_t maximumBodyBytes = 0;  // a larger body, as JSON text, is dropped unread
-    bool operator==(const MessageHandlerSpec&) const = default;
+    bool operator==(const PageMessageHandler&) const = default;
 };
 
 // Everything fixed when the web view is created.
 struct WebViewConfiguration {
     bool persistentDataStore = true;  // cookies and site storage survive between runs
     ScriptMessageHandler* messageHandler = nullptr;
-    std::vector<MessageHandlerSpec> messageHandlers;  // in registration order, in the page world
+    std::vector<PageMessageHandler> messageHandlers;  // in registration order, in the page world
     std::vector<UserScript> userScripts;              // in injection order, in the page world
 };
 
@@ -112,11 +112,11 @@ public:
     virtual void didStartProvisionalNavigation() = 0;
     // The main frame finished loading.
     virtual void didFinishNavigation() = 0;
-    // The main frame's load failed before any content arrived. A load that became a download
-    // is no failure and is not reported.
+    // The main frame's load failed before any content arrived, with kCancelled for a load that
+    // left the page as it was (replaced by a newer one, or turned into a download).
     virtual void didFailProvisionalNavigation(const NavigationError& error) = 0;
-    // The main frame's load failed after content began to arrive; the view no longer shows the
-    // page, but the application's own page in its place.
+    // The main frame's load failed after content began to arrive, and the view shows the
+    // application's own page in its place.
     virtual void didFailNavigation(const NavigationError& error) = 0;
     // The process that ran the page ended (crashed, or killed); the view shows no live page.
     virtual void webContentProcessDidTerminate() = 0;

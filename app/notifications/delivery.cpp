@@ -21,7 +21,11 @@ void Velmora::deliverNativeNotice(const std::string& id, const std::string& titl
     // The notification leads to this page's host over HTTPS, so the page must have come from
     // that host over HTTPS too.
     if (!pageURL || !isInstancePage(*pageURL)) return;
-    const std::string host = pageURL->hostOrEmpty();
+    postNotice(pageURL->hostOrEmpty(), id, title, body, path, sound);
+}
+
+void Velmora::postNotice(const std::string& host, const std::string& id, const std::string& title,
+                         const std::string& body, const std::string& path, bool sound) {
     if (!foundation::startsWith(path, kConsolePath)) return;
 
     platform::NotificationRequest request;

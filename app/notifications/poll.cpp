@@ -24,6 +24,15 @@ constexpr const char kPollScript[] =
     "return {authenticated:true,notifications:feed.notifications,readIds:feed.readIds,"
     "preferences:options.notifications};";
 
+// The poll script for the console at `origin`. The view reports the URL of a load as soon as it
+// starts, while the earlier document still runs, and the script runs in that document: so it
+// first makes sure, from the document's own location, which no page can change or shadow, that
+// it runs in the console it is meant for. Any other document answers as a console signed out.
+std::string pollScriptFor(const std::string& origin) {
+    return "if(location.origin!==" + foundation::JsValue(origin).toJson() + ")return {authenticated:false};\n" +
+           kPollScript;
+}
+
 // The inbox entries. They are read together or not at all: one element that is not an
 // object voids the whole array.
 foundation::JsValue::Array entriesOf(const foundation::JsValue& snapshot) {
@@ -62,8 +71,8 @@ void Velmora::pollNativeNotifications() {
     if (noticeBusy) return;
     // Without a web view there is no page to ask; a later tick finds one.
     if (!web) return;
-    // While a connection is pending, the view shows either a page still loading or our page
-    // for a load that failed, at the failed URL: neither is the console, whatever the URL says.
+    // While a connection is pending, the view shows our page for a load that failed, at the
+    // failed URL, or the first page still loading: neither is the console, whatever the URL says.
     if (pendingConnectionURL) return;
     const std::optional<foundation::Url> pageURL = web->url();
     if (!pageURL) return;
@@ -80,7 +89,8 @@ void Velmora::pollNativeNotifications() {
         currentDeliveredNoticeIds.clear();
         for (const auto& request : answer) currentDeliveredNoticeIds.insert(request.identifier);
     }));
-    web->callAsyncJavaScript(kPollScript, weakly([this, pollURL = *pageURL](const platform::ScriptResult& answer) {
+    web->callAsyncJavaScript(pollScriptFor("https://" + pageURL->hostOrEmpty()),
+                             weakly([this, pollURL = *pageURL](const platform::ScriptResult& answer) {
                                  handlePollResult(pollURL, answer);
                              }));
 }

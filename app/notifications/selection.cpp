@@ -102,8 +102,11 @@ void Velmora::runSelectionPass(const foundation::JsValue::Array& entries,
         const std::string* body = stringMember(entry, "body");
         // A payable announced again has already rung once.
         const bool sound = !alreadySeen && !isTurnedOff(preference, "sound");
-        deliverNativeNotice(identifier, title ? *title : std::string(texts::kDefaultNoticeTitle),
-                            body ? *body : std::string(), path, sound);
+        // The notice leads to the console that listed it, where the poll began, even if the page
+        // has moved on since: it is recorded as seen either way, so it must not be lost, nor open
+        // the console of another host.
+        postNotice(host, identifier, title ? *title : std::string(texts::kDefaultNoticeTitle),
+                   body ? *body : std::string(), path, sound);
         seen.insert(identifier);
     }
 

@@ -71,7 +71,8 @@ void Velmora::admitHost(const std::string& host) {
 
 void Velmora::recordConsoleHost(const foundation::Url& url) {
     // The console remembered here opens at every launch, so it must have been the real one.
-    if (url.path() == kConsolePath && isInstancePage(url)) platform_.defaults.setString(kInstanceHostKey, *url.host());
+    if (url.path() == kConsolePath && isInstancePage(url))
+        platform_.defaults.setString(kInstanceHostKey, url.hostOrEmpty());
 }
 
 }  // namespace velmora

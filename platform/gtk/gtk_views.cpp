@@ -372,16 +372,16 @@ private:
         gboolean mainFrame = FALSE;
         const char* scheme = nullptr;
         const char* host = nullptr;
-        guint16 port = 0;
-        g_variant_get(parameters, "(&s&sb&s&sq)", &name, &json, &mainFrame, &scheme, &host, &port);
+        gint32 port = -1;
+        g_variant_get(parameters, "(&s&sb&s&si)", &name, &json, &mainFrame, &scheme, &host, &port);
         // Only the handlers the page was given, from the main frame, with a body of the size the
         // handler expects: anything else is dropped before its body is read. A web process
         // cannot invent handlers, and embedded frames are never heard.
         const auto handler = std::find_if(self->handlers_.begin(), self->handlers_.end(),
-                                          [name](const auto& spec) { return spec.name == name; });
+                                          [name](const auto& entry) { return entry.name == name; });
         if (handler == self->handlers_.end() || !mainFrame) return TRUE;
         if (std::strlen(json) > handler->maximumBodyBytes) return TRUE;
-        platform::SecurityOrigin origin{scheme, host, port == 0 ? std::nullopt : std::optional<int>(port)};
+        platform::SecurityOrigin origin{scheme, host, port < 0 ? std::nullopt : std::optional<int>(port)};
         self->handler_->didReceiveScriptMessage({name, fromJsonText(json), true, std::move(origin)});
         return TRUE;
     }
@@ -459,7 +459,7 @@ private:
     Context& context_;
     WebKitWebView* view_ = nullptr;
     platform::ScriptMessageHandler* handler_ = nullptr;
-    std::vector<platform::MessageHandlerSpec> handlers_;
+    std::vector<platform::PageMessageHandler> handlers_;
     platform::NavigationDelegate* navigation_ = nullptr;
     platform::UIDelegate* ui_ = nullptr;
     bool committed_ = false;

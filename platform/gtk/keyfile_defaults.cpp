@@ -124,8 +124,16 @@ KeyFileDefaults::KeyFileDefaults(std::string path, platform::Log& log)
     gsize length = 0;
     g_autoptr(GError) error = nullptr;
     if (!g_file_get_contents(this->path.c_str(), &contents, &length, &error)) {
-        // Only a file that is not there yet may be created; any other failure is treated as damage below.
+        // Only a file that is not there yet may be created.
         if (g_error_matches(error, G_FILE_ERROR, G_FILE_ERROR_NOENT)) {
+            return;
+        }
+        // A file that could not be read this time (no permission, an input error, a network
+        // folder gone for a moment) may be whole: it is kept where it is and never written over,
+        // and changes are kept in memory for this run only. A folder in its place is damage.
+        if (!g_error_matches(error, G_FILE_ERROR, G_FILE_ERROR_ISDIR)) {
+            saves = false;
+            log.write("Velmóra: réglages illisibles, modifications non enregistrées: " + std::string(error->message));
             return;
         }
     }
@@ -134,7 +142,7 @@ KeyFileDefaults::KeyFileDefaults(std::string path, platform::Log& log)
         g_key_file_load_from_data(keyFile.get(), contents, length, flags, nullptr)) {
         return;
     }
-    // The file exists but is not a key file we can trust. A failed load may leave part of the
+    // The file was read but is not a key file we can trust. A failed load may leave part of the
     // file behind, which must not be read either.
     keyFile.reset(g_key_file_new());
     // The user's settings may still be recoverable from it by hand, so it is never written over.

@@ -3,8 +3,11 @@
 #include <poppler.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdlib>
+#include <memory>
 #include <utility>
+#include <vector>
 
 namespace gtk {
 
@@ -62,8 +65,10 @@ void freeWebRun(WebPrintRun* run) {
     delete run;
 }
 
-// `printed`: WebKit went through with printing (or failed on the way), which it brackets with the
-// page's own "beforeprint" and "afterprint" events; a cancelled dialog leaves the page untold.
+// `printed`: WebKit went through with printing, which it brackets with the page's own
+// "beforeprint" and "afterprint" events. A cancelled dialog leaves the page untold, and so may a
+// failure, which can come before WebKit reached the page: the page is told then, at the risk of
+// hearing it twice rather than never.
 void finishWebRun(WebPrintRun* run, bool success, bool printed) {
     if (run->finished) return;
     run->finished = true;
@@ -85,7 +90,7 @@ void onWebPrintFailed(WebKitPrintOperation*, GError*, gpointer data) {
 
 void onWebPrintFinished(WebKitPrintOperation*, gpointer data) {
     auto* run = static_cast<WebPrintRun*>(data);
-    finishWebRun(run, !run->failed, true);
+    finishWebRun(run, !run->failed, !run->failed);
 }
 
 struct WebPrintStart {
@@ -162,8 +167,27 @@ private:
 
 // ---- PDF documents, through poppler ----
 
+// A PDF document drawn ahead into one recording per page, away from the main loop: printing it
+// then only replays the recordings, and poppler never runs on the main loop.
+struct PdfPages {
+    struct Page {
+        double width = 0, height = 0;
+        cairo_surface_t* recording = nullptr;
+    };
+    std::vector<Page> pages;
+
+    PdfPages() = default;
+    ~PdfPages() {
+        for (const Page& page : pages) cairo_surface_destroy(page.recording);
+    }
+    PdfPages(const PdfPages&) = delete;
+    PdfPages& operator=(const PdfPages&) = delete;
+    PdfPages(PdfPages&&) = delete;
+    PdfPages& operator=(PdfPages&&) = delete;
+};
+
 struct PdfPrintRun : PrintRun {
-    PopplerDocument* document = nullptr;
+    std::unique_ptr<PdfPages> document{};
     GtkPrintOperation* operation = nullptr;
 };
 
@@ -172,7 +196,6 @@ void freePdfRun(PdfPrintRun* run) {
         g_signal_handlers_disconnect_by_data(run->operation, run);
         g_object_unref(run->operation);
     }
-    g_object_unref(run->document);
     delete run;
 }
 
@@ -194,16 +217,12 @@ void finishPdfRun(PdfPrintRun* run, bool success) {
 // orientation differs from the paper's, scaled to fit while keeping its proportions, centred.
 void onDrawPage(GtkPrintOperation*, GtkPrintContext* printContext, int pageNumber, gpointer data) {
     auto* run = static_cast<PdfPrintRun*>(data);
-    PopplerPage* page = poppler_document_get_page(run->document, pageNumber);
-    if (!page) return;
-    double pageWidth = 0, pageHeight = 0;
-    poppler_page_get_size(page, &pageWidth, &pageHeight);
+    if (pageNumber < 0 || static_cast<std::size_t>(pageNumber) >= run->document->pages.size()) return;
+    const PdfPages::Page& page = run->document->pages[static_cast<std::size_t>(pageNumber)];
+    const double pageWidth = page.width, pageHeight = page.height;
     const double width = gtk_print_context_get_width(printContext);
     const double height = gtk_print_context_get_height(printContext);
-    if (pageWidth <= 0 || pageHeight <= 0 || width <= 0 || height <= 0) {
-        g_object_unref(page);
-        return;
-    }
+    if (pageWidth <= 0 || pageHeight <= 0 || width <= 0 || height <= 0) return;
     const bool turn = (pageWidth > pageHeight) != (width > height);
     const double footprintWidth = turn ? pageHeight : pageWidth;
     const double footprintHeight = turn ? pageWidth : pageHeight;
@@ -215,9 +234,9 @@ void onDrawPage(GtkPrintOperation*, GtkPrintContext* printContext, int pageNumbe
     if (turn) cairo_rotate(cairo, G_PI / 2);
     cairo_scale(cairo, scale, scale);
     cairo_translate(cairo, -pageWidth / 2, -pageHeight / 2);
-    poppler_page_render_for_printing(page, cairo);
+    cairo_set_source_surface(cairo, page.recording, 0, 0);
+    cairo_paint(cairo);
     cairo_restore(cairo);
-    g_object_unref(page);
 }
 
 void onPdfPrintDone(GtkPrintOperation*, GtkPrintOperationResult result, gpointer data) {
@@ -241,7 +260,7 @@ gboolean startPdfPrint(gpointer data) {
     gtk_print_operation_set_default_page_setup(run->operation, pageSetup);
     g_object_unref(settings);
     g_object_unref(pageSetup);
-    gtk_print_operation_set_n_pages(run->operation, poppler_document_get_n_pages(run->document));
+    gtk_print_operation_set_n_pages(run->operation, static_cast<int>(run->document->pages.size()));
     gtk_print_operation_set_unit(run->operation, GTK_UNIT_POINTS);
     gtk_print_operation_set_show_progress(run->operation, start->showsProgress);
     gtk_print_operation_set_allow_async(run->operation, TRUE);
@@ -272,10 +291,9 @@ gboolean startPdfPrint(gpointer data) {
 
 class PdfPrintOperation final : public platform::PrintOperation {
 public:
-    PdfPrintOperation(Context& context, PopplerDocument* document) : context_(context), document_(document) {}
-    ~PdfPrintOperation() override {
-        if (document_) g_object_unref(document_);
-    }
+    PdfPrintOperation(Context& context, std::unique_ptr<PdfPages> document)
+        : context_(context), document_(std::move(document)) {}
+    ~PdfPrintOperation() override = default;
     PdfPrintOperation(const PdfPrintOperation&) = delete;
     PdfPrintOperation& operator=(const PdfPrintOperation&) = delete;
 
@@ -284,14 +302,14 @@ public:
 
     void runModal(platform::Window&, std::function<void(platform::PrintResult)> done) override {
         auto* run = new PdfPrintRun{{context_, std::move(done)}};
-        run->document = std::exchange(document_, nullptr);
+        run->document = std::move(document_);
         // Started from the main loop, so that this returns at once and "done" always comes later.
         g_idle_add(startPdfPrint, new PdfPrintStart{run, showsPanel_, showsProgress_});
     }
 
 private:
     Context& context_;
-    PopplerDocument* document_;
+    std::unique_ptr<PdfPages> document_;
     bool showsPanel_ = true;
     bool showsProgress_ = false;
 };
@@ -336,15 +354,32 @@ std::unique_ptr<platform::PrintOperation> makeWebPrintOperation(Context& context
 
 namespace {
 
-// Opens the document in a worker thread: poppler reads the whole file structure up front, and a
-// damaged or hostile document can keep it busy for long, which must not freeze the window or
-// the notifications. The document is then only used on the main thread.
+// Opens and draws the document in a worker thread: poppler reads the whole file structure up
+// front and then each page, and a damaged or hostile document can keep it busy for long, which
+// must not freeze the window or the notifications. The thread has the document to itself.
 void openDocument(GTask* task, gpointer, gpointer data, GCancellable*) {
     auto* bytes = static_cast<GBytes*>(data);
     g_autoptr(GError) error = nullptr;
     PopplerDocument* document = poppler_document_new_from_bytes(bytes, nullptr, &error);
-    if (document && poppler_document_get_n_pages(document) < 1) g_clear_object(&document);
-    g_task_return_pointer(task, document, g_object_unref);
+    const int count = document ? poppler_document_get_n_pages(document) : 0;
+    auto pages = std::make_unique<PdfPages>();
+    for (int number = 0; number < count; ++number) {
+        PopplerPage* page = poppler_document_get_page(document, number);
+        if (!page) continue;
+        PdfPages::Page drawn;
+        poppler_page_get_size(page, &drawn.width, &drawn.height);
+        const cairo_rectangle_t extents{0, 0, drawn.width, drawn.height};
+        drawn.recording = cairo_recording_surface_create(CAIRO_CONTENT_COLOR_ALPHA, &extents);
+        cairo_t* cairo = cairo_create(drawn.recording);
+        poppler_page_render_for_printing(page, cairo);
+        cairo_destroy(cairo);
+        g_object_unref(page);
+        pages->pages.push_back(drawn);
+    }
+    if (document) g_object_unref(document);
+    if (pages->pages.empty()) pages.reset();
+    g_task_return_pointer(
+        task, pages.release(), +[](gpointer drawn) { delete static_cast<PdfPages*>(drawn); });
 }
 
 struct PdfOpening {
@@ -354,12 +389,12 @@ struct PdfOpening {
 
 void onDocumentOpened(GObject*, GAsyncResult* result, gpointer data) {
     std::unique_ptr<PdfOpening> opening(static_cast<PdfOpening*>(data));
-    auto* document = static_cast<PopplerDocument*>(g_task_propagate_pointer(G_TASK(result), nullptr));
+    std::unique_ptr<PdfPages> document(static_cast<PdfPages*>(g_task_propagate_pointer(G_TASK(result), nullptr)));
     if (!document) {
         opening->done(nullptr);
         return;
     }
-    opening->done(std::make_unique<PdfPrintOperation>(opening->context, document));
+    opening->done(std::make_unique<PdfPrintOperation>(opening->context, std::move(document)));
 }
 
 }  // namespace

@@ -299,9 +299,9 @@ public:
     }
     void reload() override { log_.add("web.reload"); }
     std::optional<foundation::Url> url() const override { return currentUrl; }
-    void callAsyncJavaScript(const std::string&, std::function<void(platform::ScriptResult)> done) override {
+    void callAsyncJavaScript(const std::string& body, std::function<void(platform::ScriptResult)> done) override {
         log_.add("web.callAsyncJavaScript");
-        scripts.push_back({std::move(done)});
+        scripts.push_back({std::move(done), body});
     }
     void evaluateJavaScript(const std::string& source) override { log_.add("web.evaluateJavaScript(" + source + ")"); }
     std::unique_ptr<platform::PrintOperation> printOperation() override;
@@ -316,6 +316,7 @@ public:
     std::vector<std::string> loads;
     struct PendingScript {
         std::function<void(platform::ScriptResult)> done;
+        std::string body;
     };
     std::vector<PendingScript> scripts;  // async scripts not yet answered
 };

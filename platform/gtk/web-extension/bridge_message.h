@@ -6,7 +6,7 @@ namespace gtk::bridge {
 
 inline constexpr const char* kMessageName = "velmora.script-message";
 // (handler name, body as JSON text, sent by the main frame, and the frame's origin: scheme,
-// host, and port, 0 for the scheme's default)
-inline constexpr const char* kParametersType = "(ssbssq)";
+// host, and port, -1 for the scheme's default)
+inline constexpr const char* kParametersType = "(ssbssi)";
 
 }  // namespace gtk::bridge

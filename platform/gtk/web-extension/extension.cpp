@@ -1,8 +1,9 @@
 // The web process extension: it gives every frame of every page, in the page world, the
 // handler objects under window.webkit.messageHandlers. Their postMessage sends the body and
-// the facts of the frame that posted it — main frame or not, and its origin — to the UI
-// process. The facts are read here from WebKit's own frame, never from the page, so a page
-// cannot claim to be another frame or another host.
+// the facts of the frame that posted it — main frame or not, and its security origin — to the
+// UI process. The facts are read here from WebKit's own frame and, for the origin, in a script
+// world of our own that the page cannot reach, never from the page: so a page cannot claim to
+// be another frame or another origin.
 #include <webkit/webkit-web-process-extension.h>
 
 #include <string>
@@ -14,6 +15,8 @@
 namespace {
 
 std::vector<std::string> handlerNames;
+// A world of our own, where the page's scripts cannot replace what we read.
+WebKitScriptWorld* ownWorld = nullptr;
 
 struct Poster {
     std::string name;
@@ -27,26 +30,40 @@ void freePoster(gpointer data) {
     delete poster;
 }
 
-// The origin of the frame's document: its scheme, host and port. For the main frame that is
-// its security origin, since a document can change its URL only within its origin; WebKit
-// writes the URL with the scheme in lower case and without the scheme's default port. A frame
-// without a network URL (about:blank, data:, srcdoc) reports no origin, which no check accepts.
+// The security origin of the frame's document: its scheme, host and port. It is read as the
+// document's own `self.origin`, which WebKit serialises from the origin, in lower case and
+// without the scheme's default port; the document's URL would not do, since a document served
+// with a sandbox has an opaque origin ("null") under a URL of its host. An opaque origin, or a
+// frame without a network origin (about:blank, data:), reports none, which no check accepts.
 struct Origin {
     std::string scheme, host;
-    guint16 port = 0;  // 0: the scheme's default
+    gint32 port = -1;  // -1: the scheme's default
 };
 
 Origin originOf(WebKitFrame* frame) {
-    const char* uri = webkit_frame_get_uri(frame);
-    const auto url = uri ? foundation::Url::parse(uri) : std::nullopt;
+    JSCContext* context = webkit_frame_get_js_context_for_script_world(frame, ownWorld);
+    JSCValue* value = jsc_context_evaluate(context, "self.origin", -1);
+    g_autofree char* text = value && jsc_value_is_string(value) ? jsc_value_to_string(value) : nullptr;
+    if (value) g_object_unref(value);
+    g_object_unref(context);
+    const auto url = text ? foundation::Url::parse(text) : std::nullopt;
     if (!url || (url->scheme() != "https" && url->scheme() != "http") || !url->host()) return {};
-    const int port = url->port().value_or(0);
-    if (port < 0 || port > G_MAXUINT16) return {};
-    return {*url->scheme(), *url->host(), static_cast<guint16>(port)};
+    return {*url->scheme(), *url->host(), url->port().value_or(-1)};
+}
+
+// Whether the script calling now runs in the frame's current document in the page world. A
+// handler object kept by a document that has since been replaced in its frame must not speak
+// with the facts of the frame's new document.
+bool callerIsFramesDocument(WebKitFrame* frame) {
+    JSCContext* frameContext = webkit_frame_get_js_context_for_script_world(frame, webkit_script_world_get_default());
+    const bool same = frameContext && frameContext == jsc_context_get_current();
+    if (frameContext) g_object_unref(frameContext);
+    return same;
 }
 
 void postMessage(JSCValue* body, gpointer data) {
     const auto* poster = static_cast<Poster*>(data);
+    if (!callerIsFramesDocument(poster->frame)) return;
     // A body JSON cannot express (undefined, a function, a cycle) arrives as null.
     char* json = body ? jsc_value_to_json(body, 0) : nullptr;
     JSCContext* context = jsc_context_get_current();
@@ -104,6 +121,7 @@ extern "C" G_MODULE_EXPORT void webkit_web_process_extension_initialize_with_use
         for (gsize i = 0; i < count; ++i) handlerNames.emplace_back(names[i]);
         g_free(names);
     }
+    ownWorld = webkit_script_world_new();
     g_signal_connect(webkit_script_world_get_default(), "window-object-cleared", G_CALLBACK(onWindowObjectCleared),
                      nullptr);
 }

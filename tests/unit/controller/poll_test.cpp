@@ -188,7 +188,26 @@ TEST(Poll, WorksForTheHostThePollStartedOn) {
     r.web().showPage("https://autre.example/admin");  // the page moved before the answer
     r.answer(signedIn({unreadNotice("7")}, JsValue::Array{"6"}));
     EXPECT_EQ(r.announced(), Calls{"shared:salon.example:7"});
+    EXPECT_EQ(r.fake.notifications.added.at(0).content.userInfo.at("url"),
+              "https://salon.example/admin?notification=notice&noticeId=7");
     EXPECT_EQ(r.removed(), std::set<std::string>{"shared:salon.example:6"});
+}
+
+// The view reports a load's URL as soon as it starts, while the earlier document still runs the
+// script: the script itself checks the document's origin before it trusts the page's `api`.
+TEST(Poll, TheScriptAnswersOnlyInTheConsoleItWasMeantFor) {
+    for (const char* page : {kConsole, "https://salon.example:443/admin?x=1", "https://velmora.fr/admin"}) {
+        SCOPED_TRACE(page);
+        Rig r;
+        r.console(page);
+        r.controller->pollNativeNotifications();
+        ASSERT_EQ(r.web().scripts.size(), 1u);
+        const std::string origin = "https://" + *foundation::Url::parse(page)->host();
+        EXPECT_TRUE(r.web().scripts[0].body.starts_with("if(location.origin!==\"" + origin +
+                                                        "\")return {authenticated:false};\n"
+                                                        "if(typeof api!=='function')return {authenticated:false};\n"))
+            << r.web().scripts[0].body;
+    }
 }
 
 // A launched controller on the console of salon.example at kNow, polling signed-in answers.

@@ -250,7 +250,7 @@ TEST(WebView, GetsTheBridgeHandlersAndTheDesktopObject) {
         // Print requests may carry a PDF document of 64 MiB as Base64; nothing else needs more than 1 MiB.
         const std::size_t mebibyte = 1 << 20, print = 89'478'488 + mebibyte;
         EXPECT_EQ(configuration.messageHandlers,
-                  (std::vector<platform::MessageHandlerSpec>{{"velmoraInstance", mebibyte},
+                  (std::vector<platform::PageMessageHandler>{{"velmoraInstance", mebibyte},
                                                              {"velmoraPrint", print},
                                                              {"velmoraUpdate", mebibyte},
                                                              {"velmoraMailRead", mebibyte},

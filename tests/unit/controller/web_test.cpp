@@ -307,8 +307,8 @@ TEST(Connection, ADeadPageIsLoadedAgain) {
 }
 
 // A page that brings its web process down again and again is not reloaded in a tight loop:
-// 1 s after the first end, then twice as long after each further end, up to 15 s; a page that
-// finishes loading starts the wait over.
+// 1 s after the first end, then twice as long after each further end, up to 15 s, also when
+// each reload finishes loading; a page that has lived a minute since it loaded starts over.
 TEST(Connection, AWebProcessThatKeepsEndingIsReloadedLessAndLessOften) {
     ConnectionRig r;
     r.controller->didFinishNavigation();
@@ -318,17 +318,27 @@ TEST(Connection, AWebProcessThatKeepsEndingIsReloadedLessAndLessOften) {
         r.fake.timers.advance(waited - 0.01);
         const bool early = !r.web().loads.empty();
         r.fake.timers.advance(0.01);
-        return !early && r.web().loads == Calls{kSignIn};
+        const bool reloaded = !early && r.web().loads == Calls{kSignIn};
+        r.controller->didStartProvisionalNavigation();
+        r.controller->didFinishNavigation();
+        return reloaded;
     };
     for (const double delay : {1.0, 2.0, 4.0, 8.0, 15.0, 15.0}) EXPECT_TRUE(reloadsAfter(delay)) << delay;
-    r.controller->didFinishNavigation();
+    r.fake.timers.advance(59.0);
+    EXPECT_TRUE(reloadsAfter(15.0));
+    r.fake.timers.advance(60.0);
     EXPECT_TRUE(reloadsAfter(1.0));
-    // A load that finishes while a reload waits makes it needless.
-    r.controller->webContentProcessDidTerminate();
-    r.controller->didFinishNavigation();
-    r.web().loads.clear();
-    r.fake.timers.advance(30.0);
-    EXPECT_TRUE(r.web().loads.empty());
+    // A load that starts while a reload waits, or finishes, makes it needless: the reload must
+    // not replace the page chosen meanwhile.
+    for (const bool finished : {false, true}) {
+        r.fake.timers.advance(60.0);
+        r.controller->webContentProcessDidTerminate();
+        r.controller->didStartProvisionalNavigation();
+        if (finished) r.controller->didFinishNavigation();
+        r.web().loads.clear();
+        r.fake.timers.advance(30.0);
+        EXPECT_TRUE(r.web().loads.empty()) << finished;
+    }
 }
 
 platform::SecurityOrigin https(const std::string& host) { return {"https", host, std::nullopt}; }
@@ -463,7 +473,7 @@ TEST(PageBridge, AdmissionRewritesTheWholeSetEveryTimeAndLoadsNothing) {
 }
 
 // The page hears "afterprint" exactly once, whatever became of the print; a PDF document
-// beyond 64 MiB is never decoded or opened, and the page prints instead.
+// beyond 64 MiB is never opened, and the page prints instead.
 TEST(Printing, TellsThePageOnceAndBoundsTheDocument) {
     const std::string afterPrint = "web.evaluateJavaScript(window.dispatchEvent(new Event('afterprint')))";
     const std::string groups(((std::size_t{64} << 20) + 2) / 3 * 4 - 4, 'A');
