@@ -163,13 +163,79 @@ void DBusNotificationCenter::onNameVanished(GDBusConnection* /*connection*/, con
 }
 
 void DBusNotificationCenter::ownerChanged(const std::string& owner) {
+    const bool firstAnswer = !ownerKnown_;
     ownerKnown_ = true;
     if (owner != owner_) activationTokens_.clear();
     owner_ = owner;
     // A server that has gone took its notifications with it, and a new one has other ids.
     ledger_.keepOnlyServer(owner);
     if (capabilities_ && capabilitiesServer_ != owner) capabilities_.reset();
+    // What an earlier run showed is taken over before anything else: until then the ledger may
+    // list notifications that are gone.
+    if (firstAnswer && !owner.empty()) queue_.push_front([this] { takeOver(); });
     pump();
+}
+
+// Servers send a notification's signals to the connection that posted it (GNOME Shell, dunst), or
+// to everyone (xfce4-notifyd): a click on a notification of an earlier run would reach nobody,
+// and its closing would go unnoticed. Every such notification is posted again, silently, as a
+// replacement of itself, which makes this connection its poster. Withdrawing them instead would
+// lose what the user has not dealt with, since the selection announces an entry only once. A
+// server that no longer shows one answers with another id: that new one is closed at once and
+// the entry forgotten, so that an open payment request is announced again by the next poll. A
+// server that refuses the replacement (GNOME Shell does while the old connection is still on the
+// bus) has it forgotten too: this connection can do nothing with it.
+void DBusNotificationCenter::takeOver() {
+    const char* self = connection_ ? g_dbus_connection_get_unique_name(connection_) : nullptr;
+    std::vector<std::string> earlier;
+    for (const auto& [identifier, entry] : ledger_.entries())
+        if (!self || entry.poster != self) earlier.push_back(identifier);
+    if (earlier.empty()) {
+        finished();
+        return;
+    }
+    withCapabilities([this, earlier = std::move(earlier)](std::optional<std::string> error) {
+        if (error) {
+            // Without a server that answers, nothing of it can be shown or heard.
+            ledger_.remove(earlier);
+            finished();
+            return;
+        }
+        takeOverNext(earlier, 0);
+    });
+}
+
+void DBusNotificationCenter::takeOverNext(const std::vector<std::string>& identifiers, std::size_t next) {
+    if (next == identifiers.size()) {
+        finished();
+        return;
+    }
+    const std::string& identifier = identifiers[next];
+    const LedgerEntry* entry = ledger_.find(identifier);
+    if (!entry) {
+        takeOverNext(identifiers, next + 1);
+        return;
+    }
+    platform::NotificationRequest again{identifier, entry->content, std::nullopt};
+    again.content.sound = false;
+    const std::uint32_t shownAs = entry->serverId;
+    call("Notify", notifyArguments(again),
+         [this, identifiers, next, again, shownAs](GDBusMessage* reply, const GError* error) {
+             GVariant* body = reply ? g_dbus_message_get_body(reply) : nullptr;
+             guint32 serverId = 0;
+             if (!error && body && g_variant_is_of_type(body, G_VARIANT_TYPE("(u)")))
+                 g_variant_get(body, "(u)", &serverId);
+             if (serverId == shownAs) {
+                 LedgerEntry taken = *ledger_.find(again.identifier);
+                 taken.poster = g_dbus_connection_get_unique_name(connection_);
+                 ledger_.put(again.identifier, std::move(taken));
+             } else {
+                 if (serverId != 0)
+                     call("CloseNotification", g_variant_new("(u)", serverId), [](GDBusMessage*, const GError*) {});
+                 ledger_.remove({again.identifier});
+             }
+             takeOverNext(identifiers, next + 1);
+         });
 }
 
 void DBusNotificationCenter::enqueue(Step step) {
@@ -198,35 +264,44 @@ void DBusNotificationCenter::finished() {
 void DBusNotificationCenter::post(const platform::NotificationRequest& request,
                                   const std::function<void(std::optional<std::string>)>& done) {
     enqueue([this, request, done] {
-        if (!connection_) {
-            if (done) done(std::string(kNoBus));
-            finished();
-            return;
-        }
-        if (capabilities_) {
-            notify(request, done);
-            return;
-        }
-        call("GetCapabilities", nullptr, [this, request, done](GDBusMessage* reply, const GError* error) {
-            if (error) {
-                // Asked again with the next notification: the server may have started by then.
-                if (done) done(std::string(error->message));
-                finished();
+        withCapabilities([this, request, done](std::optional<std::string> error) {
+            if (!error) {
+                notify(request, done);
                 return;
             }
-            std::set<std::string> capabilities;
-            GVariant* body = g_dbus_message_get_body(reply);
-            if (body && g_variant_is_of_type(body, G_VARIANT_TYPE("(as)"))) {
-                const char** names = nullptr;
-                g_variant_get(body, "(^a&s)", &names);
-                for (const char** name = names; name && *name; ++name) capabilities.insert(*name);
-                g_free(names);
-            }
-            capabilities_ = std::move(capabilities);
-            const char* sender = g_dbus_message_get_sender(reply);
-            capabilitiesServer_ = sender ? sender : "";
-            notify(request, done);
+            if (done) done(std::move(error));
+            finished();
         });
+    });
+}
+
+void DBusNotificationCenter::withCapabilities(const std::function<void(std::optional<std::string> error)>& then) {
+    if (!connection_) {
+        then(std::string(kNoBus));
+        return;
+    }
+    if (capabilities_) {
+        then(std::nullopt);
+        return;
+    }
+    call("GetCapabilities", nullptr, [this, then](GDBusMessage* reply, const GError* error) {
+        if (error) {
+            // Asked again with the next notification: the server may have started by then.
+            then(std::string(error->message));
+            return;
+        }
+        std::set<std::string> capabilities;
+        GVariant* body = g_dbus_message_get_body(reply);
+        if (body && g_variant_is_of_type(body, G_VARIANT_TYPE("(as)"))) {
+            const char** names = nullptr;
+            g_variant_get(body, "(^a&s)", &names);
+            for (const char** name = names; name && *name; ++name) capabilities.insert(*name);
+            g_free(names);
+        }
+        capabilities_ = std::move(capabilities);
+        const char* sender = g_dbus_message_get_sender(reply);
+        capabilitiesServer_ = sender ? sender : "";
+        then(std::nullopt);
     });
 }
 
@@ -245,7 +320,8 @@ void DBusNotificationCenter::notify(const platform::NotificationRequest& request
              }
              guint32 serverId = 0;
              g_variant_get(body, "(u)", &serverId);
-             ledger_.put(request.identifier, {sender, serverId, request.content});
+             ledger_.put(request.identifier,
+                         {sender, serverId, request.content, g_dbus_connection_get_unique_name(connection_)});
              if (chimeHere) settings_.playSound(settings_.soundFile);
              if (done) done(std::nullopt);
              finished();

@@ -72,6 +72,9 @@ private:
                          const char* signal, GVariant* parameters, gpointer data);
 
     void ownerChanged(const std::string& owner);
+    void takeOver();
+    void takeOverNext(const std::vector<std::string>& identifiers, std::size_t next);
+    void withCapabilities(const std::function<void(std::optional<std::string> error)>& then);
     void enqueue(Step step);
     void pump();
     void finished();

@@ -16,6 +16,7 @@
 //     identifier=shared:salon.velmora.fr:notice:7
 //     server=:1.12
 //     server-id=31
+//     poster=:1.40
 //     title=Nouvel avis
 //     body=…
 //     sound=true
@@ -60,7 +61,10 @@ std::optional<std::pair<std::string, LedgerEntry>> readEntry(GKeyFile* file, con
     const guint64 serverId = g_key_file_get_uint64(file, group, "server-id", &error);
     if (!identifier || !server || error || serverId == 0 || serverId > G_MAXUINT32) return std::nullopt;
 
-    LedgerEntry entry{*server, static_cast<std::uint32_t>(serverId), {}};
+    // A ledger of an earlier version names no poster: it is another connection's, like any other
+    // of an earlier run.
+    LedgerEntry entry{
+        *server, static_cast<std::uint32_t>(serverId), {}, stringValue(file, group, "poster").value_or("")};
     entry.content.title = stringValue(file, group, "title").value_or("");
     entry.content.body = stringValue(file, group, "body").value_or("");
     entry.content.sound = g_key_file_get_boolean(file, group, "sound", nullptr);
@@ -75,6 +79,7 @@ void writeEntry(GKeyFile* file, const char* group, const std::string& identifier
     g_key_file_set_string(file, group, "identifier", identifier.c_str());
     g_key_file_set_string(file, group, "server", entry.server.c_str());
     g_key_file_set_uint64(file, group, "server-id", entry.serverId);
+    g_key_file_set_string(file, group, "poster", entry.poster.c_str());
     g_key_file_set_string(file, group, "title", entry.content.title.c_str());
     g_key_file_set_string(file, group, "body", entry.content.body.c_str());
     g_key_file_set_boolean(file, group, "sound", entry.content.sound);

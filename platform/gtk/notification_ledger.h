@@ -16,6 +16,7 @@ struct LedgerEntry {
     std::string server;          // the unique bus name of the server that showed it
     std::uint32_t serverId = 0;  // the server's id of it, for replacing and closing it
     platform::NotificationContent content;
+    std::string poster;  // our own unique bus name when we posted it: the server's signals go there
 };
 
 // The notifications by request identifier, saved whole to a key file after every change, so

@@ -234,26 +234,49 @@ TEST_F(NotificationCenterTest, ANotificationThatCannotBeShownIsRefusedAndNotList
     }
 }
 
-TEST_F(NotificationCenterTest, ALaterRunReplacesClosesAndHearsClicksOnWhatThisOneShowed) {
+// The server sends a notification's signals to its poster only, as GNOME Shell and dunst do: a
+// later run posts what is still shown again, silently, in its place, and forgets what is not.
+TEST_F(NotificationCenterTest, ALaterRunTakesOverWhatTheEarlierOneStillShows) {
     FakeNotificationServer server(bus.connect(), kPlainServer);
     start();
-    for (const char* identifier : {"shared:h:notice:1", "shared:h:notice:2", "shared:h:notice:3"})
-        EXPECT_EQ(add(request(identifier)), std::nullopt);
+    for (const char* identifier : {"shared:h:notice:1", "shared:h:notice:2", "shared:h:payable:3"})
+        EXPECT_EQ(add(request(identifier, "Avis", true)), std::nullopt);
     const auto ids = server.notifyCalls();
     centre.reset();
+    // While no run is there, the user opens the second one: the server tells nobody.
+    ASSERT_TRUE(server.click(ids[1].id));
+    played.clear();
     GDBusConnection* again = bus.connect();
+    const std::string self = g_dbus_connection_get_unique_name(again);
     centre = makeCentre(again);
     g_object_unref(again);
 
-    EXPECT_EQ(delivered(), (Strings{"shared:h:notice:1", "shared:h:notice:2", "shared:h:notice:3"}));
-    EXPECT_EQ(add(request("shared:h:notice:1", "Avis modifié")), std::nullopt);
-    EXPECT_EQ(server.notifyCalls().back().replacesId, ids[0].id);
-    centre->removeDelivered({"shared:h:notice:2"});
+    EXPECT_EQ(delivered(), (Strings{"shared:h:notice:1", "shared:h:payable:3"}));
+    const std::vector<NotifyCall> reposts(server.notifyCalls().begin() + 3, server.notifyCalls().end());
+    ASSERT_EQ(reposts.size(), 3U);
+    for (const auto& repost : reposts) {
+        SCOPED_TRACE(repost.summary + " " + std::to_string(repost.replacesId));
+        EXPECT_EQ(repost.sender, self);
+        EXPECT_EQ(repost.hint("suppress-sound"), "true");
+        EXPECT_EQ(repost.hint("sound-file"), std::nullopt);
+    }
+    EXPECT_EQ(reposts[0].replacesId, ids[0].id);
+    EXPECT_EQ(reposts[0].id, ids[0].id);
+    EXPECT_EQ(reposts[2].id, ids[2].id);
+    EXPECT_EQ(reposts[2].hint("resident"), "true");
+    // The one the server no longer showed came back under a new id, and was closed at once.
+    EXPECT_EQ(reposts[1].replacesId, ids[1].id);
     ASSERT_TRUE(runMainLoopUntil([&server] { return !server.closeCalls().empty(); }));
-    EXPECT_EQ(server.closeCalls(), std::vector<std::uint32_t>{ids[1].id});
-    server.emit("ActionInvoked", g_variant_new("(us)", ids[2].id, "default"), g_dbus_connection_get_unique_name(again));
+    EXPECT_EQ(server.closeCalls(), std::vector<std::uint32_t>{reposts[1].id});
+    EXPECT_EQ(played, Strings{});
+
+    // Clicks and closings now reach this run; withdrawing replaces no one else's.
+    ASSERT_TRUE(server.click(ids[2].id));
     ASSERT_TRUE(runMainLoopUntil([this] { return !clicks.received.empty(); }));
-    EXPECT_EQ(clicks.received[0].content.userInfo.at("url"), "https://h/admin?noticeId=shared:h:notice:3");
+    EXPECT_EQ(clicks.received[0].content.userInfo.at("url"), "https://h/admin?noticeId=shared:h:payable:3");
+    centre->removeDelivered({"shared:h:notice:1"});
+    ASSERT_TRUE(runMainLoopUntil([&server] { return server.closeCalls().size() == 2; }));
+    EXPECT_EQ(server.closeCalls().back(), ids[0].id);
 }
 
 TEST_F(NotificationCenterTest, WhatAnotherSessionShowedIsForgotten) {
