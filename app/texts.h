@@ -7,7 +7,9 @@ inline constexpr const char* kProductName = "Velmóra";
 inline constexpr const char* kBackgroundActivityReason = "Surveillance des notifications Velmóra";
 
 // Application menu.
-inline constexpr const char* kAboutPrefix = "À propos d’Velmóra — version ";
+inline constexpr const char* kAboutPrefix = "À propos de Velmóra — version ";
+inline constexpr const char* kAboutVersionPrefix = "Version ";
+inline constexpr const char* kAboutComments = "La console d’administration de votre espace, avec ses notifications.";
 inline constexpr const char* kCheckForUpdates = "Rechercher les mises à jour…";
 inline constexpr const char* kQuit = "Quitter Velmóra";
 inline constexpr const char* kLoginStartInitial = "Démarrage automatique…";
@@ -27,11 +29,11 @@ inline constexpr const char* kLoginStartNeedsApproval = "Démarrage automatique 
 inline constexpr const char* kLoginStartOff = "Activer le démarrage automatique";
 inline constexpr const char* kLoginStartAlertMessage = "Démarrage automatique indisponible";
 inline constexpr const char* kLoginStartAlertInformative =
-    "Activez Velmóra dans Réglages Système > Général > Ouverture et extensions.";
+    "Activez Velmóra dans les applications au démarrage des paramètres de votre session.";
 
 // Test notification.
 inline constexpr const char* kTestNoticeTitle = "Essai Velmóra";
-inline constexpr const char* kTestNoticeBody = "Les notifications sont assurées par Velmóra sur ce Mac.";
+inline constexpr const char* kTestNoticeBody = "Les notifications sont assurées par Velmóra sur cet ordinateur.";
 inline constexpr const char* kTestNoticeIdPrefix = "velmora-notification-test-";
 inline constexpr const char* kDefaultNoticeTitle = "Velmóra";
 
@@ -43,6 +45,7 @@ inline constexpr const char* kValidate = "Valider";
 // Log lines; the error's own text follows.
 inline constexpr const char* kLogConnectionUnavailable = "Velmóra: connexion temporairement indisponible: ";
 inline constexpr const char* kLogLoginStartUnavailable = "Velmóra: démarrage automatique indisponible: ";
+inline constexpr const char* kLogAppEntryUnavailable = "Velmóra: nom et icône de l’application non inscrits: ";
 inline constexpr const char* kLogRelaunchUnavailable = "Velmóra: automatic relaunch unavailable: ";
 
 }  // namespace velmora::texts

@@ -136,9 +136,11 @@ private:
 
     void runPrintOperation(std::unique_ptr<platform::PrintOperation> operation);
     void buildMainMenu();
+    void keepAppEntryInStep();
     void buildWebViewAndWindow();
     platform::WebViewConfiguration webViewConfiguration();
     std::string aboutTitle() const;
+    std::string aboutVersion() const;
     std::string versionText() const;
 
     void postNotice(const std::string& host, const std::string& id, const std::string& title, const std::string& body,

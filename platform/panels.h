@@ -18,6 +18,13 @@ struct AlertSpec {
     std::optional<std::string> textField;
 };
 
+// What the about panel shows beside the application's icon.
+struct AboutPanel {
+    std::string applicationName;
+    std::string version;  // the version line as shown; empty for none
+    std::string comments;
+};
+
 struct AlertResult {
     int button = -1;   // index of the chosen button (0 for the default one); -1 when closed without one
     std::string text;  // the text field's content when the alert had one
@@ -36,8 +43,8 @@ public:
     // Shows a save dialog prefilled with `suggestedName`; `done` gets the path, nullopt on cancel.
     virtual void beginSavePanel(Window& window, const std::string& suggestedName,
                                 std::function<void(std::optional<std::string>)> done) = 0;
-    // Shows the about panel of the application.
-    virtual void showAboutPanel() = 0;
+    // Shows the application's about panel with these texts.
+    virtual void showAboutPanel(const AboutPanel& about) = 0;
 };
 
 }  // namespace platform

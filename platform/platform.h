@@ -1,6 +1,7 @@
 // Every platform service the controller uses, handed to it in one bundle.
 #pragma once
 
+#include "platform/app_entry.h"
 #include "platform/application.h"
 #include "platform/bundle.h"
 #include "platform/login_items.h"
@@ -28,6 +29,7 @@ struct Platform {
     Log& log;
     Workspace& workspace;
     LoginItems& loginItems;
+    AppEntry& appEntry;
     NotificationCenter& notifications;
     UpdaterFactory& updaters;
     Views& views;

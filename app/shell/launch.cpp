@@ -30,6 +30,8 @@ void Velmora::applicationDidFinishLaunching() {
         platform_.timers.scheduleRepeating(kNotificationPollInterval, weakly([this] { pollNativeNotifications(); }));
 
     buildMainMenu();
+    // Before the window exists, so that the desktop names it after the entry from the start.
+    keepAppEntryInStep();
     buildWebViewAndWindow();
 
     if (loginLaunch) {
@@ -44,6 +46,31 @@ void Velmora::applicationDidFinishLaunching() {
     restoreKnownHosts();
     pendingConnectionURL = startURL();
     web->load(*pendingConnectionURL);
+}
+
+// The desktop names the window and the notifications after the application's entry, and shows
+// the bare application id without one. A package installs its entry for every user; a copy the
+// user unpacked writes one of its own, naming its own program, and keeps it in step when the
+// copy moves or another build runs. An entry the user made is theirs and stays as it is.
+void Velmora::keepAppEntryInStep() {
+    std::optional<std::string> error;
+    switch (platform_.appEntry.state()) {
+        case platform::AppEntryState::Missing:
+        case platform::AppEntryState::OutOfStep:
+            error = platform_.appEntry.installThisCopy();
+            break;
+        // An entry of the user's own hides the package's from every menu: one written by a copy
+        // run before the package was installed would have the menu start that copy, which the
+        // package manager does not update, instead of the packaged one. It goes.
+        case platform::AppEntryState::WrittenOverSystem:
+            error = platform_.appEntry.removeWritten();
+            break;
+        case platform::AppEntryState::ThisCopy:
+        case platform::AppEntryState::UsersOwn:
+        case platform::AppEntryState::System:
+            break;
+    }
+    if (error) platform_.log.write(texts::kLogAppEntryUnavailable + *error);
 }
 
 }  // namespace velmora

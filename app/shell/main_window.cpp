@@ -31,12 +31,24 @@ std::string Velmora::versionText() const {
 
 std::string Velmora::aboutTitle() const { return texts::kAboutPrefix + versionText(); }
 
+// The version line of the about panel reads as the desktop's own about panels do: the version
+// with the running build's number in parentheses, one number alone when there is only one or
+// both are the same.
+std::string Velmora::aboutVersion() const {
+    const std::string version = versionText();
+    if (version.empty() && runningBuild.empty()) return {};
+    if (version.empty() || version == runningBuild) return texts::kAboutVersionPrefix + runningBuild;
+    if (runningBuild.empty()) return texts::kAboutVersionPrefix + version;
+    return texts::kAboutVersionPrefix + version + " (" + runningBuild + ")";
+}
+
 void Velmora::buildMainMenu() {
     auto menu = platform_.application.makeMainMenu();
 
     platform::Menu& appMenu = menu->addSubmenu(texts::kProductName);
+    const platform::AboutPanel about{texts::kProductName, aboutVersion(), texts::kAboutComments};
     appMenu.addItem({aboutTitle(), "orderFrontStandardAboutPanel:", ""},
-                    weakly([this] { platform_.panels.showAboutPanel(); }));
+                    weakly([this, about] { platform_.panels.showAboutPanel(about); }));
     appMenu.addSeparator();
     appMenu.addItem({texts::kCheckForUpdates, "checkForUpdates:", ""},
                     weakly([this] { updaterController->checkForUpdates(); }));
@@ -56,7 +68,7 @@ void Velmora::buildMainMenu() {
     platform::Menu& navigationMenu = menu->addSubmenu("Navigation");
     navigationMenu.addItem({"Changer d’espace", "changeSpace", ""}, weakly([this] { changeSpace(); }));
     navigationMenu.addItem({"Actualiser", "reload", "r"}, weakly([this] { reload(); }));
-    navigationMenu.addItem({"Ouvrir dans Safari", "safari", ""}, weakly([this] { safari(); }));
+    navigationMenu.addItem({"Ouvrir dans le navigateur", "safari", ""}, weakly([this] { safari(); }));
 
     platform_.application.setMainMenu(std::move(menu));
 }

@@ -189,13 +189,9 @@ private:
         g_key_file_set_boolean(entry, kGroup, G_KEY_FILE_DESKTOP_KEY_TERMINAL, FALSE);
         g_key_file_set_boolean(entry, kGroup, G_KEY_FILE_DESKTOP_KEY_NO_DISPLAY, TRUE);
         g_key_file_set_boolean(entry, kGroup, "X-GNOME-Autostart-enabled", TRUE);
-        g_key_file_set_comment(entry, nullptr, nullptr,
-                               " Écrit par Velmóra : démarre Velmóra en arrière-plan à l’ouverture de session.\n"
-                               " Le menu Velmóra > Démarrage automatique l’ajoute et le retire.",
-                               nullptr);
-        gsize length = 0;
-        g_autofree char* data = g_key_file_to_data(entry, &length, nullptr);
-        return {data, length};
+        return entryTextWithComment(entry,
+                                    " Écrit par Velmóra : démarre Velmóra en arrière-plan à l’ouverture de session.\n"
+                                    " Le menu Velmóra > Démarrage automatique l’ajoute et le retire.");
     }
 
     std::string plistName_;
@@ -257,6 +253,13 @@ std::string execCommandLine(const std::vector<std::string>& arguments) {
         line += quoteExecArgument(argument);
     }
     return line;
+}
+
+std::string entryTextWithComment(GKeyFile* entry, const char* comment) {
+    g_key_file_set_comment(entry, nullptr, nullptr, comment, nullptr);
+    gsize length = 0;
+    g_autofree char* data = g_key_file_to_data(entry, &length, nullptr);
+    return {data, length};
 }
 
 XdgLoginItems::XdgLoginItems(std::string bundlePath, std::string bundleIdentifier, std::string autostartDirectory)

@@ -2,6 +2,8 @@
 // entry in the user's autostart folder describes.
 #pragma once
 
+#include <glib.h>
+
 #include <memory>
 #include <string>
 #include <string_view>
@@ -18,6 +20,10 @@ std::string quoteExecArgument(std::string_view argument);
 
 // The arguments quoted one by one and joined by single spaces.
 std::string execCommandLine(const std::vector<std::string>& arguments);
+
+// The text of the desktop entry `entry` with `comment` at its head, which tells the user who wrote
+// the file and why.
+std::string entryTextWithComment(GKeyFile* entry, const char* comment);
 
 // The login-start agent and the application's own login item as entries of one autostart folder.
 //

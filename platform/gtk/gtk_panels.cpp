@@ -146,6 +146,8 @@ GtkWidget* makeFileDialog(Context& context, const char* title, GtkFileChooserAct
     return dialog;
 }
 
+bool isFolder(const std::string& path) { return !path.empty() && g_file_test(path.c_str(), G_FILE_TEST_IS_DIR); }
+
 const char* openTitle(bool multiple, bool directories) {
     if (directories) return multiple ? "Choisir des dossiers" : "Choisir un dossier";
     return multiple ? "Choisir des fichiers" : "Choisir un fichier";
@@ -179,20 +181,46 @@ void GtkPanels::beginOpenPanel(platform::Window&, bool multiple, bool directorie
     gtk_window_present(GTK_WINDOW(dialog));
 }
 
+// Downloads go where the user keeps downloads until they save one elsewhere; from then on the
+// dialog offers that folder again, as the user is likely to file the next one beside it. A folder
+// that is gone is passed over. Left to itself the dialog would open in the process's working
+// folder, which is wherever the session happened to start the program.
+std::string GtkPanels::saveFolder() const {
+    if (isFolder(lastSaveFolder_)) return lastSaveFolder_;
+    // GLib reads the user's folders once per process; its documentation keeps a reload for a
+    // program that changed them itself, since strings handed out earlier would be freed.
+    const char* downloads = g_get_user_special_dir(G_USER_DIRECTORY_DOWNLOAD);
+    if (downloads && isFolder(downloads)) return downloads;
+    return g_get_home_dir();
+}
+
 void GtkPanels::beginSavePanel(platform::Window&, const std::string& suggestedName,
                                std::function<void(std::optional<std::string>)> done) {
     // GTK 4 asks before replacing an existing file by itself; there is no switch for it.
     GtkWidget* dialog =
         makeFileDialog(context_, "Enregistrer le fichier", GTK_FILE_CHOOSER_ACTION_SAVE, "_Enregistrer");
+    g_autoptr(GFile) folder = g_file_new_for_path(saveFolder().c_str());
+    gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(dialog), folder, nullptr);
     gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(dialog), suggestedName.c_str());
-    auto* state = new FileDialogState{OpenDialog(context_), {}, std::move(done)};
+    // The panels live as long as the application, and so longer than any dialog of theirs.
+    auto remember = [this, done = std::move(done)](std::optional<std::string> path) {
+        if (path) {
+            g_autofree char* parent = g_path_get_dirname(path->c_str());
+            lastSaveFolder_ = parent;
+        }
+        done(std::move(path));
+    };
+    auto* state = new FileDialogState{OpenDialog(context_), {}, std::move(remember)};
     g_signal_connect(dialog, "response", G_CALLBACK(onFileDialogResponse), state);
     gtk_window_present(GTK_WINDOW(dialog));
 }
 
-void GtkPanels::showAboutPanel() {
-    gtk_show_about_dialog(context_.mainWindow, "program-name", "Velmóra", "logo-icon-name", VELMORA_BUNDLE_ID,
-                          "comments", "La console d’administration de votre espace, avec ses notifications.", nullptr);
+void GtkPanels::showAboutPanel(const platform::AboutPanel& about) {
+    // The icon is the one the application's desktop entry names. GTK keeps the panel it made
+    // for the window and shows it again; the texts do not change while the program runs.
+    gtk_show_about_dialog(context_.mainWindow, "program-name", about.applicationName.c_str(), "version",
+                          about.version.empty() ? nullptr : about.version.c_str(), "logo-icon-name", VELMORA_BUNDLE_ID,
+                          "comments", about.comments.c_str(), nullptr);
 }
 
 }  // namespace gtk

@@ -1,6 +1,8 @@
 // The application's dialogs on GTK.
 #pragma once
 
+#include <string>
+
 #include "platform/gtk/context.h"
 #include "platform/panels.h"
 
@@ -18,10 +20,15 @@ public:
                         std::function<void(std::optional<std::vector<std::string>>)> done) override;
     void beginSavePanel(platform::Window& window, const std::string& suggestedName,
                         std::function<void(std::optional<std::string>)> done) override;
-    void showAboutPanel() override;
+    void showAboutPanel(const platform::AboutPanel& about) override;
 
 private:
+    // The folder the next save dialog opens in.
+    std::string saveFolder() const;
+
     Context& context_;
+    // The folder of the file last saved through a save dialog in this run; empty before the first.
+    std::string lastSaveFolder_;
 };
 
 }  // namespace gtk

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "platform/gtk/app_bundle.h"
+#include "platform/gtk/app_entry.h"
 #include "platform/gtk/autostart.h"
 #include "platform/gtk/context.h"
 #include "platform/gtk/glib_timers.h"
@@ -51,14 +52,16 @@ public:
           defaults_(KeyFileDefaults::defaultPath(), log_),
           bundle_(runningBundle()),
           loginItems_(bundle_->bundlePath(), VELMORA_BUNDLE_ID, XdgLoginItems::userAutostartDirectory()),
+          appEntry_(bundle_->bundlePath(), VELMORA_BUNDLE_ID, XdgAppEntry::userDataDirectory(),
+                    XdgAppEntry::systemDataDirectories()),
           // The centre keeps a reference of its own to the bus.
           notifications_(context, sessionBus().get(), DBusNotificationCenter::settingsFor(*bundle_)),
           updaters_(context, app_, *bundle_, processes_),
           views_(context),
           panels_(context),
           printing_(context),
-          platform_{app_,       timers_,     clock_,         defaults_, *bundle_, files_,  processes_, log_,
-                    workspace_, loginItems_, notifications_, updaters_, views_,   panels_, printing_} {
+          platform_{app_,       timers_,     clock_,    defaults_,      *bundle_,  files_, processes_, log_,
+                    workspace_, loginItems_, appEntry_, notifications_, updaters_, views_, panels_,    printing_} {
         if (!bundle_->bundlePath().empty()) context.extensionDirectory = bundle_->bundlePath() + "/Contents/PlugIns";
         context.printSetup = &printSetup_;
         // The controller is the application's delegate from its first callback on.
@@ -87,6 +90,7 @@ private:
     DetachedProcesses processes_;
     GioWorkspace workspace_;
     XdgLoginItems loginItems_;
+    XdgAppEntry appEntry_;
     DBusNotificationCenter notifications_;
     GtkUpdaterFactory updaters_;
     GtkViews views_;

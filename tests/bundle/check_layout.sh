@@ -15,7 +15,8 @@ fail() {
 
 agent=Contents/Library/LaunchAgents/fr.velmora.universal.background.plist
 for file in Contents/Info.plist "$agent" Contents/Resources/carillon-doux.wav \
-    Contents/Resources/fr.velmora.universal.desktop Contents/Resources/fr.velmora.universal.svg; do
+    Contents/Resources/fr.velmora.universal.desktop Contents/Resources/fr.velmora.universal.svg \
+    Contents/Resources/fr.velmora.universal-128.png Contents/Resources/fr.velmora.universal-256.png; do
     [ -f "$bundle/$file" ] || fail "missing $file"
 done
 for program in Velmora VelmoraBackground VelmoraRelaunch; do

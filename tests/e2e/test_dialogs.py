@@ -112,20 +112,43 @@ class Dialogs(e2e.EndToEndTest):
                          [("devis.txt", len("Devis 12 €\n".encode())), ("photo-salon.txt", len("photo\n"))])
         dialogs.wait_for_no_dialog(app)
 
-    def test_a_download_is_saved_under_the_suggested_name_in_the_chosen_folder(self):
-        folder = os.path.join(self.home, "factures")
-        os.makedirs(folder)
-        app = self.start_on(dialogs.instance_url("/test/save.html?auto=facture"))
+    def save_download(self, app, folder, typed_folder=None):
+        """Confirms the save dialog of a download with Return, after typing `typed_folder` in front
+        of the suggested name when given, and returns the file saved into `folder` once complete."""
         chooser = dialogs.wait_for_dialog(app, what="the save dialog")
         self.assertEqual(dialogs.window_name(app, chooser), "Enregistrer le fichier")
-        # The name field holds the suggested name; the folder goes in front of it.
-        dialogs.answer(app, chooser, keys=["Home"])
-        dialogs.answer(app, chooser, text=folder + "/", keys=["Return"])
+        time.sleep(0.5)  # the folder is listed
+        if typed_folder:
+            # The name field holds the suggested name; the folder goes in front of it.
+            dialogs.answer(app, chooser, keys=["Home"])
+        dialogs.answer(app, chooser, text=typed_folder and typed_folder + "/", keys=["Return"])
         saved = os.path.join(folder, "facture-2026.txt")
-        e2e.wait_for(lambda: os.path.exists(saved) and os.path.getsize(saved) > 0, what="the saved download")
+        e2e.wait_for(lambda: os.path.exists(saved) and os.path.getsize(saved) > 0, what="the download in " + folder)
         dialogs.wait_for_no_dialog(app)
-        with open(saved, encoding="utf-8") as text:
+        return saved
+
+    def test_a_download_is_saved_in_the_download_folder_then_beside_the_one_saved_last(self):
+        downloads = os.path.join(self.home, "Téléchargements")
+        elsewhere = os.path.join(self.home, "factures")
+        for folder in (downloads, elsewhere, os.path.join(self.home, "config")):
+            os.makedirs(folder, exist_ok=True)
+        # The user's folders as xdg-user-dirs writes them for a French session.
+        with open(os.path.join(self.home, "config", "user-dirs.dirs"), "w", encoding="utf-8") as out:
+            out.write('XDG_DESKTOP_DIR="$HOME/Bureau"\nXDG_DOWNLOAD_DIR="$HOME/Téléchargements"\n')
+        url = dialogs.instance_url("/test/save.html?auto=facture")
+        app = self.start_on(url)
+        # The name is only confirmed: the download lands in the download folder, not where the
+        # program was started from.
+        with open(self.save_download(app, downloads), encoding="utf-8") as text:
             self.assertIn("Facture n° 2026-001", text.read())
+        dialogs.open_page(self, app, url)
+        filed = self.save_download(app, elsewhere, typed_folder=elsewhere)
+        # Filed away, so that only a dialog open in that folder can save the next one there.
+        os.remove(filed)
+        dialogs.open_page(self, app, url)
+        self.save_download(app, elsewhere)
+        self.assertEqual(os.listdir(downloads), ["facture-2026.txt"])
+        self.assertEqual([name for name in os.listdir(os.getcwd()) if "facture" in name], [])
 
     def test_a_cancelled_download_leaves_no_file(self):
         app = self.start_on(dialogs.instance_url("/test/save.html?auto=facture"))

@@ -1,20 +1,23 @@
 """The desktop shell end to end: window, menus, background launch, reopen, closing, sign-in."""
 
 import os
+import subprocess
+import tempfile
 import time
 
+import desktop_e2e as desktop
 import velmora_e2e as e2e
 
 EXPECTED_MENU = [
     "'label': <'Velmóra'>", "'label': <'Édition'>", "'label': <'Navigation'>",
-    "'label': <'À propos d’Velmóra — version ",
+    "'label': <'À propos de Velmóra — version ",
     "'label': <'Rechercher les mises à jour…'>",
     "'label': <'Quitter Velmóra'>",
     "'label': <'Tester la notification Velmóra'>",
     "'label': <'Arrêter Velmóra et les notifications'>",
     "'label': <'Annuler'>", "'label': <'Couper'>", "'label': <'Copier'>", "'label': <'Coller'>",
     "'label': <'Tout sélectionner'>",
-    "'label': <'Changer d’espace'>", "'label': <'Actualiser'>", "'label': <'Ouvrir dans Safari'>",
+    "'label': <'Changer d’espace'>", "'label': <'Actualiser'>", "'label': <'Ouvrir dans le navigateur'>",
 ]
 
 
@@ -45,6 +48,33 @@ class Shell(e2e.EndToEndTest):
         # Login start shows its state and is a stateful action.
         self.assertIn("'action': <'app.toggleLoginStart'>", menu)
         app.screenshot(os.path.join(self.environment.dir, "..", "shell-normal.png"))
+
+    def test_an_unpackaged_copy_gives_the_desktop_an_entry_and_icon_that_name_it(self):
+        # test_desktop.py may install the package on the machine meanwhile: in this test's own
+        # view of the machine no package's entry exists.
+        no_entries = tempfile.mkdtemp(dir=self.environment.dir)
+        subprocess.check_call(["mount", "--bind", no_entries, "/usr/share/applications"])
+        self.addCleanup(subprocess.call, ["umount", "/usr/share/applications"])
+        app = self.start_app()
+        window = e2e.wait_for(app.windows, what="a visible window")[0]
+        data = os.path.join(self.home, "data")
+        path = os.path.join(data, "applications", desktop.DESKTOP_ID + ".desktop")
+        entry = desktop.read_desktop_entry(path)
+        program = os.path.realpath(e2e.APP)
+        self.assertEqual(desktop.exec_command(entry), [program])
+        self.assertEqual(entry["TryExec"], program)
+        self.assertEqual(entry["Name"], "Velmóra")
+        validation = subprocess.run(["desktop-file-validate", path], capture_output=True, text=True)
+        self.assertEqual(validation.returncode, 0, validation.stdout + validation.stderr)
+        self.assertNotRegex(validation.stdout + validation.stderr, "(error|warning): ")
+        icons = os.path.join(data, "icons", "hicolor")
+        for theme_file, resource in (("scalable/apps/%s.svg", "%s.svg"), ("128x128/apps/%s.png", "%s-128.png"),
+                                     ("256x256/apps/%s.png", "%s-256.png")):
+            with open(os.path.join(icons, theme_file % entry["Icon"]), "rb") as icon, \
+                    open(os.path.join(e2e.BUNDLE, "Contents", "Resources", resource % desktop.DESKTOP_ID), "rb") as ours:
+                self.assertEqual(icon.read(), ours.read(), theme_file)
+        # The desktop matches the window to the entry by its application id.
+        self.assertEqual(desktop.window_property(app.env, window, "_GTK_APPLICATION_ID"), '"%s"' % desktop.DESKTOP_ID)
 
     def test_background_launch_stays_hidden_and_a_second_launch_reopens(self):
         self.service.control("requests/clear", {})

@@ -253,6 +253,27 @@ public:
     Service mainApp;
 };
 
+// The application's entries on a machine where none exists yet, until the controller acts.
+class FakeAppEntry final : public platform::AppEntry, Logging {
+public:
+    using Logging::Logging;
+    platform::AppEntryState state() const override { return current; }
+    std::optional<std::string> installThisCopy() override {
+        log_.add("appEntry.installThisCopy");
+        if (!installError) current = platform::AppEntryState::ThisCopy;
+        return installError;
+    }
+    std::optional<std::string> removeWritten() override {
+        log_.add("appEntry.removeWritten");
+        if (!removeError) current = platform::AppEntryState::System;
+        return removeError;
+    }
+
+    platform::AppEntryState current = platform::AppEntryState::Missing;
+    std::optional<std::string> installError;
+    std::optional<std::string> removeError;
+};
+
 class FakeNotificationCenter final : public platform::NotificationCenter, Logging {
 public:
     using Logging::Logging;
@@ -379,12 +400,16 @@ public:
         log_.add("panels.beginSavePanel(" + suggestedName + ")");
         pendingSave = std::move(done);
     }
-    void showAboutPanel() override { log_.add("panels.showAboutPanel"); }
+    void showAboutPanel(const platform::AboutPanel& shown) override {
+        log_.add("panels.showAboutPanel");
+        about = shown;
+    }
 
     std::vector<platform::AlertSpec> alerts;  // sheets and modal alerts, in order
     std::function<void(platform::AlertResult)> pendingAlert;
     std::function<void(std::optional<std::vector<std::string>>)> pendingOpen;
     std::function<void(std::optional<std::string>)> pendingSave;
+    std::optional<platform::AboutPanel> about;  // the texts of the last about panel shown
 };
 
 class FakePrinting final : public platform::Printing, Logging {
@@ -408,13 +433,14 @@ struct FakePlatform {
     FakeLog systemLog;
     FakeWorkspace workspace{log};
     FakeLoginItems loginItems{log};
+    FakeAppEntry appEntry{log};
     FakeNotificationCenter notifications{log};
     FakeUpdaterFactory updaters{log};
     FakeViews views{log};
     FakePanels panels{log};
     FakePrinting printing{log};
-    platform::Platform platform{application, timers,     clock,         defaults, bundle, files,  processes, systemLog,
-                                workspace,   loginItems, notifications, updaters, views,  panels, printing};
+    platform::Platform platform{application, timers,     clock,    defaults,      bundle,   files, processes, systemLog,
+                                workspace,   loginItems, appEntry, notifications, updaters, views, panels,    printing};
 };
 
 }  // namespace fakes

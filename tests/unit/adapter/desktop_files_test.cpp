@@ -6,16 +6,20 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "platform/gtk/app_bundle.h"
+#include "platform/gtk/app_entry.h"
 #include "platform/gtk/autostart.h"
 #include "platform/gtk/keyfile_defaults.h"
 #include "platform/gtk/single_instance.h"
@@ -28,6 +32,7 @@ namespace fs = std::filesystem;
 using adapter_test::readFile;
 using adapter_test::TempFolder;
 using adapter_test::writeFile;
+using platform::AppEntryState;
 using platform::LoginServiceStatus;
 using Strings = std::vector<std::string>;
 using namespace std::string_literals;
@@ -67,6 +72,24 @@ Strings argumentsGLibRuns(const std::string& entryPath) {
     g_auto(GStrv) argv = nullptr;
     if (!g_shell_parse_argv(expanded.c_str(), nullptr, &argv, nullptr)) return {};
     return {argv, argv + g_strv_length(argv)};
+}
+
+// What desktop-file-validate finds wrong with the entry at `path`, its warnings included: "" when
+// nothing. Its hints are advice, which the application's own entry leaves on purpose (it has two
+// main categories, as it is asked to).
+std::string validatorComplaints(const std::string& path) {
+    g_autofree char* output = nullptr;
+    g_autofree char* errors = nullptr;
+    int status = -1;
+    const char* argv[] = {"desktop-file-validate", path.c_str(), nullptr};
+    if (!g_spawn_sync(nullptr, const_cast<char**>(argv), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, &output,
+                      &errors, &status, nullptr))
+        return "desktop-file-validate is missing (scripts/setup installs desktop-file-utils)";
+    std::string said;
+    std::istringstream lines(std::string(output) + errors);
+    for (std::string line; std::getline(lines, line);)
+        if (line.find(": hint: ") == std::string::npos) said += line + "\n";
+    return g_spawn_check_wait_status(status, nullptr) || !said.empty() ? said : "refused without a word";
 }
 
 // The names in `folder`, sorted.
@@ -185,16 +208,7 @@ TEST_F(Autostart, TheWrittenEntryIsValidHiddenFromMenusAndAloneInItsNewFolder) {
     ASSERT_EQ(items.agentService(kPlistName)->registerService(), std::nullopt);
     EXPECT_EQ(items.agentService(kPlistName)->status(), LoginServiceStatus::Enabled);
 
-    g_autofree char* output = nullptr;
-    g_autofree char* errors = nullptr;
-    int status = -1;
-    const std::string entryPath = entry();
-    const char* argv[] = {"desktop-file-validate", entryPath.c_str(), nullptr};
-    ASSERT_TRUE(g_spawn_sync(nullptr, const_cast<char**>(argv), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, &output,
-                             &errors, &status, nullptr))
-        << "desktop-file-validate is missing (scripts/setup installs desktop-file-utils)";
-    EXPECT_TRUE(g_spawn_check_wait_status(status, nullptr)) << output << errors;
-    EXPECT_STREQ(output, "") << "no warnings either";
+    EXPECT_EQ(validatorComplaints(entry()), "");
     EXPECT_EQ(entryValue(entry(), "Name"), "Velmóra (arrière-plan)");
     EXPECT_EQ(entryValue(entry(), "NoDisplay"), "true");
     EXPECT_EQ(entryValue(entry(), "X-GNOME-Autostart-enabled"), "true");
@@ -337,6 +351,179 @@ TEST_F(Autostart, TheApplicationsOwnEntryIsReadAndRemovedButNeverWritten) {
     EXPECT_TRUE(fs::exists(entry())) << "the agent's entry is not the application's";
     EXPECT_TRUE(items.mainAppService()->registerService().has_value());
     EXPECT_FALSE(fs::exists(appEntry));
+}
+
+// ---- The application's entry for the desktop ----
+
+constexpr const char* kAppId = "fr.velmora.universal";
+// The icons in the user's theme and the bundle's resources they are copied from.
+constexpr std::pair<const char*, const char*> kThemeIcons[] = {
+    {"scalable/apps/fr.velmora.universal.svg", "fr.velmora.universal.svg"},
+    {"128x128/apps/fr.velmora.universal.png", "fr.velmora.universal-128.png"},
+    {"256x256/apps/fr.velmora.universal.png", "fr.velmora.universal-256.png"},
+};
+
+// Public, for the steps of the table below, which receive the fixture.
+class DesktopEntry : public testing::Test {
+public:
+    // A copy of the bundle at `bundleFolder` in the scratch folder, with the build's desktop
+    // entry and the product's icons in its resources.
+    std::string makeBundle(const std::string& bundleFolder) {
+        const std::string bundle = folder / bundleFolder;
+        const std::string resources = bundle + "/Contents/Resources/";
+        writeFile(resources + kAppId + ".desktop", readFile(VELMORA_BUNDLED_ENTRY));
+        for (const auto& [_, resource] : kThemeIcons)
+            writeFile(resources + resource, readFile(VELMORA_ICON_FOLDER + "/"s + resource));
+        return bundle;
+    }
+    // The entry of the copy at `bundle`; a package's entry goes in either of two shared folders.
+    XdgAppEntry entryOf(const std::string& bundle) const {
+        return XdgAppEntry(bundle, kAppId, data(), {folder / "local/share", folder / "share"});
+    }
+    std::string data() const { return folder / "data"; }
+    std::string userEntry() const { return data() + "/applications/" + kAppId + ".desktop"; }
+    std::string theme() const { return data() + "/icons/hicolor"; }
+    void installPackageEntry() const { writeFile(folder / "share/applications/"s + kAppId + ".desktop", kPlainEntry); }
+    static std::string programOf(const std::string& bundle) { return bundle + "/Contents/MacOS/Velmora"; }
+
+    TempFolder folder;
+};
+
+TEST_F(DesktopEntry, ACopyWritesAnEntryThatStartsItAndTheIconsItNames) {
+    for (const char* bundleFolder : {"Velmora.app", "Mes applis/l'équipe \"2\" $HOME 100%/Velmora.app"}) {
+        SCOPED_TRACE(bundleFolder);
+        fs::remove_all(data());
+        const std::string bundle = makeBundle(bundleFolder);
+        // A theme that already holds icons, and a cache of it older than the icons about to be
+        // added: adding them changes no time of the theme's own folder.
+        for (const auto& [themeFile, _] : kThemeIcons)
+            fs::create_directories(fs::path(theme() + "/" + themeFile).parent_path());
+        writeFile(theme() + "/icon-theme.cache", "");
+        const auto longAgo = fs::file_time_type::clock::now() - std::chrono::hours(24 * 365);
+        fs::last_write_time(theme() + "/icon-theme.cache", longAgo);
+        fs::last_write_time(theme(), longAgo);
+        auto entry = entryOf(bundle);
+        ASSERT_EQ(entry.installThisCopy(), std::nullopt);
+
+        EXPECT_EQ(argumentsGLibRuns(userEntry()), Strings{programOf(bundle)});
+        EXPECT_EQ(entryValue(userEntry(), "TryExec"), programOf(bundle));
+        EXPECT_EQ(entryValue(userEntry(), "Name"), "Velmóra");
+        EXPECT_EQ(entryValue(userEntry(), "Icon"), kAppId);
+        EXPECT_EQ(validatorComplaints(userEntry()), "");
+        EXPECT_TRUE(readFile(userEntry()).starts_with('#')) << "the entry says who wrote it";
+        for (const auto& [themeFile, resource] : kThemeIcons)
+            EXPECT_EQ(readFile(theme() + "/" + themeFile), readFile(bundle + "/Contents/Resources/" + resource))
+                << themeFile;
+        // The theme's readers look at its folders again instead of believing the cache.
+        EXPECT_GT(fs::last_write_time(theme()), fs::last_write_time(theme() + "/icon-theme.cache"));
+        EXPECT_EQ(entry.state(), AppEntryState::ThisCopy);
+    }
+}
+
+TEST_F(DesktopEntry, StateTellsWhoseEntryTheDesktopFinds) {
+    const std::string here = makeBundle("Velmora.app"), elsewhere = makeBundle("Ailleurs/Velmora.app");
+    const auto install = [](const std::string& bundle) {
+        return [bundle](DesktopEntry& t) { ASSERT_EQ(t.entryOf(bundle).installThisCopy(), std::nullopt); };
+    };
+    const struct {
+        const char* behaviour;
+        std::vector<std::function<void(DesktopEntry&)>> steps;
+        AppEntryState expected;
+    } cases[] = {
+        {"nothing anywhere", {}, AppEntryState::Missing},
+        {"written by this copy", {install(here)}, AppEntryState::ThisCopy},
+        {"written by a copy elsewhere", {install(elsewhere)}, AppEntryState::OutOfStep},
+        {"an icon deleted",
+         {install(here), [](DesktopEntry& t) { fs::remove(t.theme() + "/" + kThemeIcons[1].first); }},
+         AppEntryState::OutOfStep},
+        {"an icon of another build",
+         {install(here), [](DesktopEntry& t) { writeFile(t.theme() + "/" + kThemeIcons[0].first, "<svg/>"); }},
+         AppEntryState::OutOfStep},
+        {"the entry of another build",
+         {install(here), [](DesktopEntry& t) { writeFile(t.userEntry(), readFile(t.userEntry()) + "Keywords=x;\n"); }},
+         AppEntryState::OutOfStep},
+        {"the user's own", {[](DesktopEntry& t) { writeFile(t.userEntry(), kPlainEntry); }}, AppEntryState::UsersOwn},
+        {"the user's own, not marked as written",
+         {[](DesktopEntry& t) { writeFile(t.userEntry(), kPlainEntry + "X-Velmora-Written=false\n"s); }},
+         AppEntryState::UsersOwn},
+        {"the user's own over the package's",
+         {[](DesktopEntry& t) { writeFile(t.userEntry(), kPlainEntry); }, &DesktopEntry::installPackageEntry},
+         AppEntryState::UsersOwn},
+        {"the package's", {&DesktopEntry::installPackageEntry}, AppEntryState::System},
+        {"written by a copy over the package's",
+         {install(here), &DesktopEntry::installPackageEntry},
+         AppEntryState::WrittenOverSystem},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.behaviour);
+        fs::remove_all(data());
+        fs::remove_all(folder / "share");
+        for (const auto& step : c.steps) step(*this);
+        EXPECT_EQ(entryOf(here).state(), c.expected);
+    }
+    // The user's data folder listed among the shared ones too holds no package's entry.
+    install(here)(*this);
+    EXPECT_EQ(XdgAppEntry(here, kAppId, data(), {data()}).state(), AppEntryState::ThisCopy);
+}
+
+TEST_F(DesktopEntry, AMovedCopyRewritesTheEntryForItsNewPlace) {
+    const std::string before = makeBundle("Avant/Velmora.app"), after = makeBundle("Après/Velmora.app");
+    ASSERT_EQ(entryOf(before).installThisCopy(), std::nullopt);
+    ASSERT_EQ(entryOf(after).installThisCopy(), std::nullopt);
+    EXPECT_EQ(argumentsGLibRuns(userEntry()), Strings{programOf(after)});
+    EXPECT_EQ(entryValue(userEntry(), "TryExec"), programOf(after));
+    EXPECT_EQ(namesIn(data() + "/applications"), Strings{kAppId + ".desktop"s});
+    EXPECT_EQ(entryOf(after).state(), AppEntryState::ThisCopy);
+    EXPECT_EQ(entryOf(before).state(), AppEntryState::OutOfStep);
+}
+
+TEST_F(DesktopEntry, OnlyWhatACopyWroteIsRemovedWithItsIcons) {
+    const std::string bundle = makeBundle("Velmora.app");
+    auto entry = entryOf(bundle);
+    ASSERT_EQ(entry.installThisCopy(), std::nullopt);
+    installPackageEntry();
+    fs::last_write_time(theme(), fs::file_time_type::clock::now() - std::chrono::hours(1));
+    const auto touchedBefore = fs::last_write_time(theme());
+    EXPECT_EQ(entry.removeWritten(), std::nullopt);
+    EXPECT_FALSE(fs::exists(userEntry()));
+    for (const auto& [themeFile, _] : kThemeIcons) EXPECT_FALSE(fs::exists(theme() + "/" + themeFile)) << themeFile;
+    EXPECT_GT(fs::last_write_time(theme()), touchedBefore) << "the theme's readers are told";
+    EXPECT_EQ(entry.state(), AppEntryState::System);
+    EXPECT_EQ(entry.removeWritten(), std::nullopt) << "nothing left to remove";
+    writeFile(userEntry(), kPlainEntry);
+    EXPECT_EQ(entry.removeWritten(), std::nullopt);
+    EXPECT_EQ(readFile(userEntry()), kPlainEntry) << "the user's own entry stays";
+}
+
+TEST_F(DesktopEntry, WhatCannotBeWrittenGivesAnErrorAndNoEntry) {
+    const struct {
+        const char* behaviour;
+        const char* bundleFolder;  // nullptr: the bundle is not known
+        const char* removedResource;
+        const char* errorNames;
+    } cases[] = {
+        {"no desktop entry in the bundle", "Velmora.app", "fr.velmora.universal.desktop",
+         "fr.velmora.universal.desktop"},
+        {"an icon missing from the bundle", "Velmora.app", "fr.velmora.universal-256.png",
+         "fr.velmora.universal-256.png"},
+        {"a path that is not UTF-8", "lat\xe9n1/Velmora.app", nullptr, "lat"},
+        {"a bundle that is not known", nullptr, nullptr, "inconnu"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.behaviour);
+        const std::string bundle = c.bundleFolder ? makeBundle(c.bundleFolder) : "";
+        if (c.removedResource) fs::remove(bundle + "/Contents/Resources/" + c.removedResource);
+        const auto error = entryOf(bundle).installThisCopy();
+        ASSERT_TRUE(error.has_value());
+        EXPECT_NE(error->find(c.errorNames), std::string::npos) << *error;
+        EXPECT_FALSE(fs::exists(data()));
+        fs::remove_all(folder / "Velmora.app");
+    }
+    // A file where the user's data folder should be: even root cannot write below it.
+    writeFile(data(), "");
+    const auto unwritable = entryOf(makeBundle("Velmora.app")).installThisCopy();
+    ASSERT_TRUE(unwritable.has_value());
+    EXPECT_FALSE(unwritable->empty());
 }
 
 // ---- User defaults ----

@@ -5,6 +5,7 @@
 // folder choosers, the count of open dialogs that the build watch waits for, and where printed
 // pages land on the paper.
 #include <cairo-pdf.h>
+#include <glib/gstdio.h>
 #include <gtest/gtest.h>
 #include <poppler.h>
 
@@ -201,6 +202,47 @@ TEST_F(GtkDialogsTest, TheOpenDialogChoosesFilesOrFoldersAsTheInputAllows) {
         EXPECT_TRUE(answered);
         EXPECT_FALSE(chosen) << "a dialog closed without choosing leaves the input unchanged";
     }
+}
+
+// The save dialog's own folder is where the next one opens, as long as that folder exists.
+TEST_F(GtkDialogsTest, TheSaveDialogOpensInTheFolderLastSavedInWhileItIsThere) {
+    TempFolder scratch;
+    const std::string chosenFolder = scratch / "factures 2026";
+    g_mkdir(chosenFolder.c_str(), 0700);
+    const auto saveAndAnswer = [&](const std::optional<std::string>& folder) {
+        std::optional<std::string> saved;
+        panels.beginSavePanel(window, "facture.txt", [&](std::optional<std::string> path) { saved = std::move(path); });
+        GtkWindow* dialog = waitForChooser(context.mainWindow);
+        g_autoptr(GFile) opened = dialog ? gtk_file_chooser_get_current_folder(GTK_FILE_CHOOSER(dialog)) : nullptr;
+        g_autofree char* openedPath = opened ? g_file_get_path(opened) : nullptr;
+        if (folder) {
+            g_autoptr(GFile) other = g_file_new_for_path(folder->c_str());
+            gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(dialog), other, nullptr);
+        }
+        if (dialog) gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
+        runMainLoopUntil([&] { return saved.has_value(); });
+        return std::string(openedPath ? openedPath : "<none>");
+    };
+    // Where the first dialog opens depends on the user's folders; it is never the working folder.
+    const std::string first = saveAndAnswer(chosenFolder);
+    g_autofree char* workingFolder = g_get_current_dir();
+    EXPECT_NE(first, workingFolder);
+    EXPECT_EQ(saveAndAnswer(std::nullopt), chosenFolder);
+    EXPECT_EQ(saveAndAnswer(std::nullopt), chosenFolder) << "saved there again";
+    g_rmdir(chosenFolder.c_str());
+    EXPECT_EQ(saveAndAnswer(std::nullopt), first) << "a folder removed since is not offered";
+}
+
+TEST_F(GtkDialogsTest, TheAboutPanelShowsTheTextsItIsGiven) {
+    panels.showAboutPanel({"Velmóra", "Version 1.4.2 (41)", "La console d’administration."});
+    GtkWindow* shown = waitForWindowOfType(GTK_TYPE_ABOUT_DIALOG, context.mainWindow);
+    ASSERT_NE(shown, nullptr);
+    GtkAboutDialog* about = GTK_ABOUT_DIALOG(shown);
+    EXPECT_STREQ(gtk_about_dialog_get_program_name(about), "Velmóra");
+    EXPECT_STREQ(gtk_about_dialog_get_version(about), "Version 1.4.2 (41)");
+    EXPECT_STREQ(gtk_about_dialog_get_comments(about), "La console d’administration.");
+    EXPECT_STREQ(gtk_about_dialog_get_logo_icon_name(about), "fr.velmora.universal") << "the desktop entry's icon";
+    gtk_window_close(shown);
 }
 
 // ---- PDF printing ----

@@ -152,7 +152,7 @@ TEST(LoginStart, ToggleActsOnTheAgentAccordingToItsStatus) {
             EXPECT_TRUE(r.fake.log.has("panels.runModalAlert(Démarrage automatique indisponible)"));
             const auto& alert = r.fake.panels.alerts.front();
             EXPECT_EQ(alert.informativeText,
-                      "Activez Velmóra dans Réglages Système > Général > Ouverture et extensions.");
+                      "Activez Velmóra dans les applications au démarrage des paramètres de votre session.");
             EXPECT_TRUE(alert.buttons.empty());
             EXPECT_FALSE(alert.textField);
         }

@@ -26,7 +26,7 @@ TEST(Delivery, TestNotificationLeadsToTheConsole) {
     for (const auto& request : added) {
         EXPECT_TRUE(std::regex_match(request.identifier, identifier)) << request.identifier;
         EXPECT_EQ(request.content.title, "Essai Velmóra");
-        EXPECT_EQ(request.content.body, "Les notifications sont assurées par Velmóra sur ce Mac.");
+        EXPECT_EQ(request.content.body, "Les notifications sont assurées par Velmóra sur cet ordinateur.");
         EXPECT_TRUE(request.content.sound);
         EXPECT_EQ(request.content.userInfo, (std::map<std::string, std::string>{{"url", kConsole}}));
         EXPECT_FALSE(request.delaySeconds);

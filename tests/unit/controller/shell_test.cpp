@@ -1,6 +1,7 @@
 // The launch sequence, the menus, the web view's configuration, reopen and the quit rules.
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,7 @@ TEST(Launch, RunsTheStepsInOrderInEveryMode) {
                           "loginItems.agentService(fr.velmora.universal.background.plist)",
                           "menu.addItem(Tester la notification Velmóra)",
                           "application.setMainMenu",
+                          "appEntry.installThisCopy",
                           "views.makeWebView",
                           "web.setNavigationDelegate",
                           "web.setUIDelegate",
@@ -158,6 +160,43 @@ TEST(Launch, CallbacksAfterTheControllerIsGoneChangeNothing) {
     EXPECT_EQ(status.title(), "Notifications : connexion nécessaire");
 }
 
+// Every launch leaves the desktop an entry that names this copy, unless the package's or the
+// user's own entry is there; a failure is logged and the launch goes on.
+TEST(Launch, KeepsTheApplicationsEntryInStepWithThisCopy) {
+    using State = platform::AppEntryState;
+    const char* const install = "appEntry.installThisCopy";
+    const char* const remove = "appEntry.removeWritten";
+    const struct {
+        const char* behaviour;
+        State state;
+        std::optional<std::string> error;
+        Calls calls;
+    } cases[] = {
+        {"no entry anywhere", State::Missing, std::nullopt, {install}},
+        {"written by a copy elsewhere or another build", State::OutOfStep, std::nullopt, {install}},
+        {"this copy's, as it writes it", State::ThisCopy, std::nullopt, {}},
+        {"the user's own", State::UsersOwn, std::nullopt, {}},
+        {"the package's", State::System, std::nullopt, {}},
+        {"ours over the package's", State::WrittenOverSystem, std::nullopt, {remove}},
+        {"not writable", State::Missing, "Permission non accordée", {install}},
+        {"not removable", State::WrittenOverSystem, "Permission non accordée", {remove}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.behaviour);
+        Rig r;
+        r.fake.appEntry.current = c.state;
+        r.fake.appEntry.installError = r.fake.appEntry.removeError = c.error;
+        r.launch();
+        Calls calls;
+        for (const auto& call : r.fake.log.calls)
+            if (call.starts_with("appEntry.")) calls.push_back(call);
+        EXPECT_EQ(calls, c.calls);
+        EXPECT_EQ(r.fake.systemLog.lines,
+                  c.error ? Calls{"Velmóra: nom et icône de l’application non inscrits: " + *c.error} : Calls{});
+        EXPECT_TRUE(r.window().visible) << "the launch goes on";
+    }
+}
+
 // One row a menu item: "title|action|key", with "|run" when choosing it runs a handler.
 Calls rows(const fakes::FakeMenu& menu) {
     Calls out;
@@ -175,7 +214,7 @@ TEST(Menus, HoldExactlyTheseItems) {
     EXPECT_TRUE(r.menu().items.empty());
     EXPECT_EQ(r.menu().submenus[0]->title, "Velmóra");
     EXPECT_EQ(rows(*r.menu().submenus[0]), (Calls{
-                                               "À propos d’Velmóra — version 1.4.2|orderFrontStandardAboutPanel:||run",
+                                               "À propos de Velmóra — version 1.4.2|orderFrontStandardAboutPanel:||run",
                                                "-",
                                                "Rechercher les mises à jour…|checkForUpdates:||run",
                                                "-",
@@ -193,7 +232,7 @@ TEST(Menus, HoldExactlyTheseItems) {
                                                   "Coller|paste:|v", "Tout sélectionner|selectAll:|a"}));
     EXPECT_EQ(r.menu().submenus[2]->title, "Navigation");
     EXPECT_EQ(rows(*r.menu().submenus[2]), (Calls{"Changer d’espace|changeSpace||run", "Actualiser|reload|r|run",
-                                                  "Ouvrir dans Safari|safari||run"}));
+                                                  "Ouvrir dans le navigateur|safari||run"}));
 }
 
 TEST(Menus, CommandsReachTheirTargets) {
@@ -224,6 +263,32 @@ TEST(Menus, CommandsReachTheirTargets) {
     EXPECT_EQ(r.fake.timers.withInterval(60.0).size() + r.fake.timers.withInterval(2.0).size(), 2u);
     // The remembered console is kept: a restart without signing in opens it again.
     EXPECT_EQ(r.fake.defaults.string("velmoraInstanceHost"), "salon.example");
+}
+
+TEST(Menus, TheAboutPanelShowsTheVersionAndTheBuildNumber) {
+    const struct {
+        const char* behaviour;
+        std::map<std::string, std::string> info;
+        const char* version;
+    } cases[] = {
+        {"both", {{"CFBundleShortVersionString", "1.4.2"}, {"CFBundleVersion", "41"}}, "Version 1.4.2 (41)"},
+        {"no build number", {{"CFBundleShortVersionString", "1.4.2"}}, "Version 1.4.2"},
+        {"no version", {{"CFBundleVersion", "41"}}, "Version 41"},
+        {"the same number twice", {{"CFBundleShortVersionString", "41"}, {"CFBundleVersion", "41"}}, "Version 41"},
+        {"neither", {}, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.behaviour);
+        Rig r;
+        r.fake.bundle.info = c.info;
+        r.launch();
+        r.menu().choose("orderFrontStandardAboutPanel:");
+        ASSERT_TRUE(r.fake.panels.about);
+        EXPECT_EQ(r.fake.panels.about->applicationName, "Velmóra");
+        EXPECT_EQ(r.fake.panels.about->version, c.version);
+        EXPECT_EQ(r.fake.panels.about->comments,
+                  "La console d’administration de votre espace, avec ses notifications.");
+    }
 }
 
 TEST(WebView, GetsTheBridgeHandlersAndTheDesktopObject) {
@@ -265,7 +330,7 @@ TEST(WebView, GetsTheBridgeHandlersAndTheDesktopObject) {
         // The about item carries the short version, or nothing after the prefix.
         const auto version = c.info.find("CFBundleShortVersionString");
         EXPECT_EQ(r.menu().submenus[0]->items[0]->command.title,
-                  "À propos d’Velmóra — version " + (version == c.info.end() ? std::string() : version->second));
+                  "À propos de Velmóra — version " + (version == c.info.end() ? std::string() : version->second));
     }
 }
 

@@ -151,7 +151,7 @@ TEST(Navigation, HandsOnlyWebPagesToTheDefaultBrowser) {
         r.fake.log.clear();
         r.controller->requestNewWebView(action(c.url, kWindow));
         EXPECT_EQ(r.fake.log.calls, c.opened ? Calls{std::string("workspace.openUrl(") + c.url + ")"} : Calls{});
-        // "Ouvrir dans Safari" gives the browser the page shown, or the sign-in page.
+        // "Ouvrir dans le navigateur" gives the browser the page shown, or the sign-in page.
         r.web().showPage(c.url);
         r.fake.log.clear();
         r.controller->safari();
