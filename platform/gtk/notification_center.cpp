@@ -19,8 +19,6 @@ constexpr const char* kDefaultActionLabel = "Ouvrir";
 constexpr const char* kPayableMark = ":payable:";
 constexpr const char* kNoBus = "Aucune session D-Bus : les notifications ne peuvent pas être affichées";
 constexpr const char* kUnexpectedAnswer = "Réponse inattendue du serveur de notifications";
-// The urgency levels of the protocol: low, normal and critical.
-constexpr guchar kCriticalUrgency = 2;
 
 using Handle = std::weak_ptr<DBusNotificationCenter*>;
 
@@ -194,7 +192,7 @@ void DBusNotificationCenter::takeOver() {
         finished();
         return;
     }
-    withCapabilities([this, earlier = std::move(earlier)](std::optional<std::string> error) {
+    withCapabilities([this, earlier = std::move(earlier)](const std::optional<std::string>& error) {
         if (error) {
             // Without a server that answers, nothing of it can be shown or heard.
             ledger_.remove(earlier);
@@ -345,9 +343,11 @@ GVariant* DBusNotificationCenter::notifyArguments(const platform::NotificationRe
         g_variant_builder_add(&hints, "{sv}", "suppress-sound", g_variant_new_boolean(TRUE));
     }
     if (payable) {
-        // An open payment request stays on screen, also after a click, until it is dealt with.
+        // An open payment request stays on screen, also after a click, until it is dealt with:
+        // resident, and without expiry (below). It is not marked critical: GNOME Shell keeps a
+        // critical banner up until the user answers it, and every later notification waits
+        // behind it without banner and without sound.
         g_variant_builder_add(&hints, "{sv}", "resident", g_variant_new_boolean(TRUE));
-        g_variant_builder_add(&hints, "{sv}", "urgency", g_variant_new_byte(kCriticalUrgency));
     }
 
     // A server with this capability reads the body as markup; the entry's text is plain.
