@@ -68,16 +68,19 @@ def reexec_in_sandbox():
     sys.exit(subprocess.call(command, env=env))
 
 
-def start_bus(folder, name, kind="session"):
+def start_bus(folder, name, kind="session", service_dir=None):
     """Starts a private message bus of `kind` ("session" or "system") with its socket and
     configuration in `folder`, under `name`; returns the dbus-daemon process and the bus's address.
-    The bus has no service directories: nothing is started behind the test's back, not even a
-    notification daemon of the machine."""
+    The bus starts only the services of `service_dir`: by default none, so that nothing is started
+    behind the test's back, not even a notification daemon of the machine."""
     config = os.path.join(folder, name + ".conf")
     socket_dir = os.path.join(folder, name)
     os.mkdir(socket_dir)
+    text = BUS_CONFIG.replace("<type>session</type>", "<type>%s</type>" % kind) % socket_dir
+    if service_dir:
+        text = text.replace("<auth>", "<servicedir>%s</servicedir>\n  <auth>" % service_dir)
     with open(config, "w") as out:
-        out.write(BUS_CONFIG.replace("<type>session</type>", "<type>%s</type>" % kind) % socket_dir)
+        out.write(text)
     bus = subprocess.Popen(["dbus-daemon", "--config-file", config, "--print-address", "--nofork"],
                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, preexec_fn=_die_with_parent)
     address = bus.stdout.readline().decode().strip()
