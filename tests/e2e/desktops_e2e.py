@@ -227,10 +227,6 @@ class Desktop(e2e.Environment):
         """Closes the window titled `title` with the window manager's close button."""
         raise NotImplementedError
 
-    def server_plays_sounds(self):
-        """Whether the notification server plays the notifications' sounds itself."""
-        raise NotImplementedError
-
 
 class Gnome(Desktop):
     """GNOME Shell 43 headless on Wayland. The shell needs logind, stood in for by dbusmock on a
@@ -335,12 +331,6 @@ class Gnome(Desktop):
         self.eval("global.get_window_actors().map(a => a.meta_window).filter(w => w.get_title() === %s)"
                   ".forEach(w => w.delete(global.get_current_time()))" % json.dumps(title))
 
-    def source_titles(self):
-        return self.eval("Main.messageTray.getSources().map(s => s.title)") or []
-
-    def server_plays_sounds(self):
-        return True
-
     def close(self):
         super().close()
         if getattr(self, "shell_log", None):
@@ -397,9 +387,6 @@ class X11Desktop(Desktop):
     def close_window(self, title):
         for window in e2e.visible_window_ids(self.server_env, title):
             e2e.close_window(self.server_env, window)
-
-    def server_plays_sounds(self):
-        return False
 
     def close(self):
         super().close()

@@ -252,21 +252,6 @@ class Background(e2e.EndToEndTest):
         pid = e2e.wait_for(lambda: self.owner_pid(env), what="Velmora started by the launcher")
         self.end_foreign(pid, env)
 
-    def test_a_launcher_away_from_its_place_in_the_bundle_exits_2(self):
-        deeper = os.path.join(self.bundle, "Contents", "MacOS", "plus")
-        os.makedirs(deeper, exist_ok=True)
-        shutil.copy2(self.launcher(), deeper)
-        alone = os.path.join(self.home, "a", "b", "c")
-        os.makedirs(alone)
-        shutil.copy2(self.launcher(), alone)
-        env = self.env()
-        for program in (os.path.join(deeper, "VelmoraBackground"), os.path.join(alone, "VelmoraBackground")):
-            with self.subTest(program=program):
-                run = subprocess.run([program], env=env, capture_output=True, timeout=20)
-                self.assertEqual((run.returncode, run.stdout, run.stderr), (2, b"", b""))
-        time.sleep(0.5)
-        self.assertIsNone(self.owner_pid(env), "nothing was started")
-
     def test_switching_login_start_off_removes_the_entry_for_good(self):
         app = self.start_app()
         e2e.wait_for(app.windows, what="a visible window")

@@ -246,23 +246,6 @@ class Bridge(e2e.EndToEndTest):
         e2e.wait_for(lambda: dialogs.beacons(self.service, e2e.INSTANCE_HOST, "load", since), timeout=40,
                      what="the console loaded again")
 
-    def test_a_refused_connection_retries_until_the_service_is_back(self):
-        self.service.control("refuse", {"seconds": 6})
-        app = self.start_app()
-        e2e.wait_for(lambda: "Connexion en cours — nouvelle tentative automatique" in app.menu_items(),
-                     what="the retry status in the menu")
-        with open(os.path.join(self.home, "velmora.log"), errors="replace") as log:
-            lines = [line for line in log if "Velmóra: connexion temporairement indisponible: " in line]
-        self.assertEqual(len(lines), 1, lines)
-        # The service comes back after 6 s (its control interface with it); the next retry,
-        # 15 s after the failure, shows the page.
-        def loaded():
-            try:
-                return self.service.control("beacons?host=%s&name=load" % e2e.PUBLIC_HOST)["beacons"]
-            except OSError:
-                return False
-        e2e.wait_for(loaded, timeout=40, what="the sign-in page by itself")
-
 
 if __name__ == "__main__":
     e2e.main()

@@ -102,22 +102,6 @@ class Shell(e2e.EndToEndTest):
         self.assertEqual(len(app.windows()), 1)
         self.assertEqual(self.sign_in_requests(), [])
 
-    def test_closing_the_window_hides_it_and_the_process_lives_on(self):
-        self.service.control("beacons/clear", {})
-        app = self.start_app()
-        window = e2e.wait_for(app.windows, what="a visible window")[0]
-        self.wait_until_loaded(e2e.PUBLIC_HOST)
-        self.service.control("requests/clear", {})
-        e2e.close_window(app.env, window)
-        e2e.wait_for(lambda: app.windows() == [], what="the window hidden")
-        time.sleep(1.0)
-        self.assertTrue(app.alive())
-        self.assertTrue(app.on_bus())
-        second = e2e.App(self.environment, self.home, env=app.env)
-        self.assertEqual(second.process.wait(timeout=20), 0)
-        self.assertEqual(e2e.wait_for(app.windows, what="the same window again"), [window])
-        self.assertEqual(self.sign_in_requests(), [], "the same page, not reloaded")
-
     def test_signing_in_is_remembered_across_a_restart(self):
         self.service.control("beacons/clear", {})
         app = self.start_app()

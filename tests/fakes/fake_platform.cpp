@@ -79,21 +79,19 @@ private:
     FakeLoginItems::Service& state_;
 };
 
+// An updater that checks automatically.
 class FakeUpdater final : public platform::Updater, Logging {
 public:
-    FakeUpdater(CallLog& log, bool automatic) : Logging(log), automatic_(automatic) {}
+    using Logging::Logging;
     bool automaticallyChecksForUpdates() const override {
         log_.add("updater.automaticallyChecksForUpdates");
-        return automatic_;
+        return true;
     }
     void checkForUpdatesInBackground() override { log_.add("updater.checkForUpdatesInBackground"); }
     void checkForUpdates() override { log_.add("updater.checkForUpdates"); }
-
-private:
-    bool automatic_;
 };
 
-// Printing ends at once in the fake, with the result the test chose.
+// Printing ends at once in the fake.
 class FakePrintOperation final : public platform::PrintOperation, Logging {
 public:
     FakePrintOperation(CallLog& log, std::string what, platform::PrintResult result)
@@ -154,11 +152,12 @@ void FakeNotificationCenter::removeDelivered(const std::vector<std::string>& ide
 std::unique_ptr<platform::Updater> FakeUpdaterFactory::makeUpdater(platform::UpdaterDelegate& d) {
     log_.add("updaters.makeUpdater");
     delegate = &d;
-    return std::make_unique<FakeUpdater>(log_, automatic);
+    return std::make_unique<FakeUpdater>(log_);
 }
 
 std::unique_ptr<platform::PrintOperation> FakeWebView::printOperation() {
-    return std::make_unique<FakePrintOperation>(log_, "page", printResult);
+    // Printed, the engine having sent the page its own "afterprint".
+    return std::make_unique<FakePrintOperation>(log_, "page", platform::PrintResult{true, true});
 }
 
 std::unique_ptr<platform::WebView> FakeViews::makeWebView(const platform::WebViewConfiguration& configuration) {

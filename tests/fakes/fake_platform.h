@@ -304,7 +304,6 @@ public:
     using Logging::Logging;
     std::unique_ptr<platform::Updater> makeUpdater(platform::UpdaterDelegate& delegate) override;
     platform::UpdaterDelegate* delegate = nullptr;
-    bool automatic = true;  // whether the updater checks automatically
 };
 
 class FakeWebView final : public platform::WebView, Logging {
@@ -331,8 +330,6 @@ public:
     void showPage(const std::string& text) { currentUrl = foundation::Url::parse(text); }
 
     platform::WebViewConfiguration configuration;
-    // How printing the page ends: printed, the engine having sent the page its own "afterprint".
-    platform::PrintResult printResult{true, true};
     std::optional<foundation::Url> currentUrl;
     std::vector<std::string> loads;
     struct PendingScript {
@@ -375,15 +372,14 @@ public:
     FakeWindow* window = nullptr;
 };
 
-// The panels keep the answer callbacks for the test to call.
+// The panels keep what they showed, and the open panel's answer callback for the test to call.
 class FakePanels final : public platform::Panels, Logging {
 public:
     using Logging::Logging;
     void beginAlert(platform::Window&, const platform::AlertSpec& alert,
-                    std::function<void(platform::AlertResult)> done) override {
+                    std::function<void(platform::AlertResult)>) override {
         log_.add("panels.beginAlert(" + alert.messageText + ")");
         alerts.push_back(alert);
-        pendingAlert = std::move(done);
     }
     void runModalAlert(const platform::AlertSpec& alert) override {
         log_.add("panels.runModalAlert(" + alert.messageText + ")");
@@ -396,9 +392,8 @@ public:
         pendingOpen = std::move(done);
     }
     void beginSavePanel(platform::Window&, const std::string& suggestedName,
-                        std::function<void(std::optional<std::string>)> done) override {
+                        std::function<void(std::optional<std::string>)>) override {
         log_.add("panels.beginSavePanel(" + suggestedName + ")");
-        pendingSave = std::move(done);
     }
     void showAboutPanel(const platform::AboutPanel& shown) override {
         log_.add("panels.showAboutPanel");
@@ -406,9 +401,7 @@ public:
     }
 
     std::vector<platform::AlertSpec> alerts;  // sheets and modal alerts, in order
-    std::function<void(platform::AlertResult)> pendingAlert;
     std::function<void(std::optional<std::vector<std::string>>)> pendingOpen;
-    std::function<void(std::optional<std::string>)> pendingSave;
     std::optional<platform::AboutPanel> about;  // the texts of the last about panel shown
 };
 

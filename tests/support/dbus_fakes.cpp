@@ -1,7 +1,6 @@
 #include "dbus_fakes.h"
 
 #include <glib-unix.h>
-#include <json-glib/json-glib.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -35,12 +34,6 @@ constexpr const char* kNotificationsXml =
     "</method>"
     "<method name='CloseNotification'><arg type='u' direction='in'/></method>"
     "<method name='GetCapabilities'><arg type='as' direction='out'/></method>"
-    "<method name='GetServerInformation'>"
-    "<arg type='s' direction='out'/><arg type='s' direction='out'/><arg type='s' direction='out'/>"
-    "<arg type='s' direction='out'/></method>"
-    "</interface>"
-    "<interface name='fr.velmora.test.NotificationServer'>"
-    "<method name='Click'><arg type='u' direction='in'/></method>"
     "</interface></node>";
 
 constexpr const char* kSessionXml =
@@ -236,75 +229,24 @@ std::optional<std::string> NotifyCall::hint(const char* key) const {
 FakeNotificationServer::FakeNotificationServer(GDBusConnection* connection, std::vector<std::string> capabilities)
     : FakeService(connection, kNotifications, kNotificationsXml), capabilities_(std::move(capabilities)) {
     serve(kNotificationsPath, 0);
-    serve(kControlPath, 1);
     owns_ = own();
-}
-
-void FakeNotificationServer::logEvent(const char* event, std::uint32_t id, const NotifyCall* call,
-                                      std::optional<std::uint32_t> reason) {
-    g_autoptr(JsonBuilder) builder = json_builder_new();
-    const auto text = [&builder](const char* name, const std::string& value) {
-        json_builder_set_member_name(builder, name);
-        json_builder_add_string_value(builder, value.c_str());
-    };
-    const auto number = [&builder](const char* name, gint64 value) {
-        json_builder_set_member_name(builder, name);
-        json_builder_add_int_value(builder, value);
-    };
-    json_builder_begin_object(builder);
-    text("event", event);
-    json_builder_set_member_name(builder, "time");
-    json_builder_add_double_value(builder, static_cast<double>(g_get_monotonic_time()) / G_USEC_PER_SEC);
-    if (id) number("id", id);
-    if (reason) number("reason", *reason);
-    if (call) {
-        text("sender", call->sender);
-        text("app_name", call->appName);
-        number("replaces_id", call->replacesId);
-        text("app_icon", call->appIcon);
-        text("summary", call->summary);
-        text("body", call->body);
-        json_builder_set_member_name(builder, "actions");
-        json_builder_begin_array(builder);
-        for (const auto& action : call->actions) json_builder_add_string_value(builder, action.c_str());
-        json_builder_end_array(builder);
-        json_builder_set_member_name(builder, "hints");
-        json_builder_add_value(builder, json_gvariant_serialize(call->hints.get()));
-        number("expire_timeout", call->expireTimeout);
-    }
-    json_builder_end_object(builder);
-    g_autoptr(JsonNode) root = json_builder_get_root(builder);
-    g_autofree char* line = json_to_string(root, FALSE);
-    record(line);
 }
 
 void FakeNotificationServer::handle(const std::string& sender, const std::string&, const std::string& method,
                                     GVariant* parameters, GDBusMethodInvocation* invocation) {
-    guint32 id = 0;
     if (method == "Notify") {
         notify(sender, parameters, invocation);
     } else if (method == "CloseNotification") {
+        guint32 id = 0;
         g_variant_get(parameters, "(u)", &id);
         closeCalls_.push_back(id);
-        logEvent("CloseNotification", id);
         close(id, kClosedByCall);
         g_dbus_method_invocation_return_value(invocation, nullptr);
     } else if (method == "GetCapabilities") {
-        logEvent("GetCapabilities", 0);
         GVariantBuilder names;
         g_variant_builder_init(&names, G_VARIANT_TYPE_STRING_ARRAY);
         for (const auto& capability : capabilities_) g_variant_builder_add(&names, "s", capability.c_str());
         g_dbus_method_invocation_return_value(invocation, g_variant_new("(as)", &names));
-    } else if (method == "GetServerInformation") {
-        g_dbus_method_invocation_return_value(invocation,
-                                              g_variant_new("(ssss)", "velmora-e2e", "Velmora tests", "1", "1.2"));
-    } else if (method == "Click") {
-        g_variant_get(parameters, "(u)", &id);
-        if (click(id)) {
-            g_dbus_method_invocation_return_value(invocation, nullptr);
-        } else {
-            g_dbus_method_invocation_return_dbus_error(invocation, "fr.velmora.test.Error.Unknown", "no such one");
-        }
     }
 }
 
@@ -312,15 +254,12 @@ void FakeNotificationServer::notify(const std::string& sender, GVariant* paramet
                                     GDBusMethodInvocation* invocation) {
     NotifyCall call;
     call.sender = sender;
-    const char *appName = nullptr, *appIcon = nullptr, *summary = nullptr, *body = nullptr;
-    g_autoptr(GVariantIter) actions = nullptr;
+    const char* body = nullptr;
     GVariant* hints = nullptr;
-    g_variant_get(parameters, "(&su&s&s&sas@a{sv}i)", &appName, &call.replacesId, &appIcon, &summary, &body, &actions,
+    g_variant_get(parameters, "(&su&s&s&sas@a{sv}i)", nullptr, &call.replacesId, nullptr, nullptr, &body, nullptr,
                   &hints, &call.expireTimeout);
-    call.appName = appName, call.appIcon = appIcon, call.summary = summary, call.body = body;
+    call.body = body;
     call.hints.reset(hints, &g_variant_unref);
-    const char* action = nullptr;
-    while (g_variant_iter_next(actions, "&s", &action)) call.actions.push_back(action);
     if (refuses_) {
         notifyCalls_.push_back(std::move(call));
         g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.DBus.Error.AccessDenied",
@@ -332,7 +271,6 @@ void FakeNotificationServer::notify(const std::string& sender, GVariant* paramet
     gboolean resident = FALSE;
     g_variant_lookup(hints, "resident", "b", &resident);
     shown_[call.id] = {sender, resident != FALSE};
-    logEvent("Notify", call.id, &call);
     const guint32 id = call.id;
     notifyCalls_.push_back(std::move(call));
     g_dbus_method_invocation_return_value(invocation, g_variant_new("(u)", id));
@@ -343,7 +281,6 @@ void FakeNotificationServer::close(std::uint32_t id, std::uint32_t reason) {
     if (found == shown_.end()) return;
     const std::string poster = found->second.poster;
     shown_.erase(found);
-    logEvent("Closed", id, nullptr, reason);
     emit("NotificationClosed", g_variant_new("(uu)", id, reason), poster);
 }
 
@@ -351,8 +288,7 @@ bool FakeNotificationServer::click(std::uint32_t id) {
     const auto found = shown_.find(id);
     if (found == shown_.end()) return false;
     const Shown shown = found->second;
-    logEvent("Click", id);
-    g_autofree char* token = g_strdup_printf("velmora-e2e-token-%u", id);
+    g_autofree char* token = g_strdup_printf("velmora-test-token-%u", id);
     emit("ActivationToken", g_variant_new("(us)", id, token), shown.poster);
     emit("ActionInvoked", g_variant_new("(us)", id, "default"), shown.poster);
     if (!shown.resident) close(id, kDismissed);

@@ -1,8 +1,9 @@
 // Stand-ins for the desktop services the adapter talks to over D-Bus: a notification server,
 // the GNOME session manager and logind, each speaking as much of its protocol as an application
-// sees. The adapter's tests run them in process on a private bus; the end-to-end tests run them
-// as programs (tests/e2e) on the buses of the test. Each keeps a log of what it was asked, a line
-// an event, which the programs write out for the Python tests to read.
+// sees. The adapter's tests run them in process on a private bus; the end-to-end tests run the
+// session manager and logind as a program (tests/e2e) on the buses of the test. The latter two
+// keep a log of what they were asked, a line an event, which the program writes out for the
+// Python tests to read.
 #pragma once
 
 #include <gio/gio.h>
@@ -106,9 +107,8 @@ private:
 
 // One Notify call as the server received it.
 struct NotifyCall {
-    std::string sender, appName, appIcon, summary, body;
+    std::string sender, body;
     std::uint32_t replacesId = 0;
-    std::vector<std::string> actions;
     std::shared_ptr<GVariant> hints;  // a{sv}
     std::int32_t expireTimeout = 0;
     std::uint32_t id = 0;  // the answer; 0 when refused
@@ -117,10 +117,8 @@ struct NotifyCall {
     std::optional<std::string> hint(const char* key) const;
 };
 
-// org.freedesktop.Notifications. It keeps what it shows as a real server does, and, like some
-// real servers, sends its signals to the poster only. Its log is of JSON lines (Notify,
-// CloseNotification, GetCapabilities, Click, Closed), each with "event", "time" and "id".
-// Click(u) on the control object clicks a notification as the user would.
+// org.freedesktop.Notifications. It keeps what it shows as a real server does, and, like GNOME
+// Shell and dunst, sends its signals to the poster only.
 class FakeNotificationServer final : public FakeService {
 public:
     FakeNotificationServer(GDBusConnection* connection, std::vector<std::string> capabilities);
@@ -145,8 +143,6 @@ private:
                 GDBusMethodInvocation* invocation) override;
     void notify(const std::string& sender, GVariant* parameters, GDBusMethodInvocation* invocation);
     void close(std::uint32_t id, std::uint32_t reason);
-    void logEvent(const char* event, std::uint32_t id, const NotifyCall* call = nullptr,
-                  std::optional<std::uint32_t> reason = std::nullopt);
 
     bool owns_ = false;
     std::vector<std::string> capabilities_;

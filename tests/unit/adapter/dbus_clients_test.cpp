@@ -3,10 +3,10 @@
 // goes over the bus and what the client makes of what comes back, and who may speak to it.
 #include <gtest/gtest.h>
 
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dbus_fakes.h"
@@ -43,13 +43,9 @@ const Strings kPlainServer = {"actions", "body"};
 const Strings kSoundServer = {"actions", "body", "sound"};
 const Strings kMarkupServer = {"actions", "body", "body-markup"};
 
-NotificationRequest request(const std::string& identifier, const std::string& title = "Nouvel avis",
-                            bool sound = false) {
-    return {identifier, {title, "Corps de l’avis", sound, {{"url", "https://h/admin?noticeId=" + identifier}}}, {}};
-}
-
-size_t asked(const FakeService& server, const char* method) {
-    return server.count(std::string("{\"event\":\"") + method + "\"");
+NotificationRequest request(const std::string& identifier, bool sound = false) {
+    return {
+        identifier, {"Nouvel avis", "Corps de l’avis", sound, {{"url", "https://h/admin?noticeId=" + identifier}}}, {}};
 }
 
 class Clicks final : public platform::NotificationCenterDelegate {
@@ -61,6 +57,8 @@ public:
     std::vector<NotificationRequest> received;
 };
 
+// What the real notification servers show, hear and answer is tested on real desktops
+// (tests/e2e/desktop_scenarios.py); these are the cases no desktop shows by itself.
 class NotificationCenterTest : public OnPrivateBus {
 protected:
     std::unique_ptr<gtk::DBusNotificationCenter> makeCentre(GDBusConnection* on) {
@@ -97,93 +95,51 @@ protected:
     std::unique_ptr<gtk::DBusNotificationCenter> centre;
 };
 
-TEST_F(NotificationCenterTest, TheServersCapabilitiesDecideTheChimeAndTheMarkupOfTheBody) {
-    const std::string quotedChime = std::string("'") + kChime + "'";
-    const struct {
-        const char* name;
-        Strings capabilities;
-        bool sound;
-        std::optional<std::string> soundFile, suppressSound;
-        Strings playedHere;
-        const char* body;
-    } cases[] = {
-        {"server plays sound files", kSoundServer, true, quotedChime, std::nullopt, {}, "<b>Tom & Léa</b>"},
-        {"server without sound", kPlainServer, true, std::nullopt, "true", {kChime}, "<b>Tom & Léa</b>"},
-        {"silent, server plays sound files", kSoundServer, false, std::nullopt, "true", {}, "<b>Tom & Léa</b>"},
-        {"silent, server without sound", kPlainServer, false, std::nullopt, "true", {}, "<b>Tom & Léa</b>"},
-        {"server reads markup", kMarkupServer, false, std::nullopt, "true", {}, "&lt;b&gt;Tom &amp; Léa&lt;/b&gt;"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        played.clear();
-        FakeNotificationServer server(bus.connect(), c.capabilities);
-        ASSERT_TRUE(server.owns());
-        start();
-        // Only identifiers with ":payable:" in them stay on screen as critical (tests/e2e).
-        NotificationRequest posted = request("shared:h:notice:payable", "Avis", c.sound);
+// A payment request stays on screen, resident and without expiry, but is never critical: GNOME
+// Shell holds every later banner, and its sound, behind a critical one.
+TEST_F(NotificationCenterTest, TheBodyIsEscapedForMarkupAndOnlyAPaymentRequestStaysOnScreen) {
+    FakeNotificationServer server(bus.connect(), kMarkupServer);
+    start();
+    for (const char* identifier : {"shared:h:notice:payable", "shared:h:payable:1"}) {
+        NotificationRequest posted = request(identifier);
         posted.content.body = "<b>Tom & Léa</b>";
         EXPECT_EQ(add(posted), std::nullopt);
-        ASSERT_EQ(server.notifyCalls().size(), 1U);
-        const NotifyCall& call = server.notifyCalls()[0];
-        EXPECT_EQ(call.hint("sound-file"), c.soundFile);
-        EXPECT_EQ(call.hint("suppress-sound"), c.suppressSound);
-        EXPECT_EQ(call.body, c.body);
-        EXPECT_EQ(played, c.playedHere);
-        EXPECT_EQ(call.expireTimeout, -1);
-        EXPECT_EQ(call.hint("resident"), std::nullopt);
-        centre.reset();
     }
-}
-
-TEST_F(NotificationCenterTest, TheLedgerFollowsRepostsClosingsAndRemovals) {
-    FakeNotificationServer server(bus.connect(), kPlainServer);
-    start();
-    for (const char* identifier : {"shared:h:notice:1", "shared:h:notice:2", "shared:h:notice:3"})
-        EXPECT_EQ(add(request(identifier, "Première")), std::nullopt);
-    EXPECT_EQ(add(request("shared:h:notice:1", "Seconde")), std::nullopt);
     const auto& calls = server.notifyCalls();
-    ASSERT_EQ(calls.size(), 4U);
-    EXPECT_EQ(calls[3].replacesId, calls[0].id);
-    EXPECT_EQ(calls[3].id, calls[0].id);
-
-    // Closed on the desktop.
-    server.emit("NotificationClosed", g_variant_new("(uu)", calls[1].id, 2U));
-    ASSERT_TRUE(flushSignals(server.connection(), connection));
-    EXPECT_EQ(delivered(), (Strings{"shared:h:notice:1", "shared:h:notice:3"}));
-
-    // Withdrawn by the application; an identifier never shown is passed over.
-    centre->removeDelivered({"shared:h:notice:1", "shared:h:notice:9"});
-    ASSERT_TRUE(runMainLoopUntil([&server] { return !server.closeCalls().empty(); }));
-    EXPECT_EQ(server.closeCalls(), std::vector<std::uint32_t>{calls[0].id});
-    EXPECT_EQ(delivered(), Strings{"shared:h:notice:3"});
+    ASSERT_EQ(calls.size(), 2U);
+    for (const auto& call : calls) {
+        EXPECT_EQ(call.body, "&lt;b&gt;Tom &amp; Léa&lt;/b&gt;");
+        EXPECT_EQ(call.hint("urgency"), std::nullopt);
+    }
+    EXPECT_EQ(calls[0].hint("resident"), std::nullopt);
+    EXPECT_EQ(calls[0].expireTimeout, -1);
+    EXPECT_EQ(calls[1].hint("resident"), "true");
+    EXPECT_EQ(calls[1].expireTimeout, 0);
 }
 
-TEST_F(NotificationCenterTest, AsksForCapabilitiesOnceAndAgainForANewServer) {
+TEST_F(NotificationCenterTest, ANewServerIsAskedForItsCapabilitiesAndShowsNothingOfTheOldOnes) {
     auto first = std::make_unique<FakeNotificationServer>(bus.connect(), kPlainServer);
     start();
-    EXPECT_EQ(add(request("shared:h:notice:1", "Avis", true)), std::nullopt);
-    EXPECT_EQ(add(request("shared:h:notice:2", "Avis", true)), std::nullopt);
-    EXPECT_EQ(asked(*first, "GetCapabilities"), 1U);
-    EXPECT_EQ(played.size(), 2U);
+    EXPECT_EQ(add(request("shared:h:notice:1", true)), std::nullopt);
+    EXPECT_EQ(played, Strings{kChime});
 
     first->leave();
     FakeNotificationServer second(bus.connect(), kSoundServer);
     ASSERT_TRUE(second.owns());
     ASSERT_TRUE(flushBus(connection));
     EXPECT_EQ(delivered(), Strings{}) << "the notifications went with the server that showed them";
-    EXPECT_EQ(add(request("shared:h:notice:1", "Avis", true)), std::nullopt);
-    EXPECT_EQ(asked(second, "GetCapabilities"), 1U);
+    EXPECT_EQ(add(request("shared:h:notice:1", true)), std::nullopt);
     ASSERT_EQ(second.notifyCalls().size(), 1U);
     EXPECT_EQ(second.notifyCalls()[0].replacesId, 0U);
     EXPECT_NE(second.notifyCalls()[0].hint("sound-file"), std::nullopt);
-    EXPECT_EQ(played.size(), 2U);
+    EXPECT_EQ(played, Strings{kChime}) << "the new server plays the chime itself";
 }
 
-TEST_F(NotificationCenterTest, AClickIsTheDefaultActionFromTheShowingServer) {
+TEST_F(NotificationCenterTest, OnlyTheDefaultActionFromTheShowingServerIsAClick) {
     FakeNotificationServer server(bus.connect(), kPlainServer);
     start();
-    EXPECT_EQ(add(request("shared:h:notice:1", "Avis")), std::nullopt);
-    EXPECT_EQ(add(request("shared:h:notice:2", "Autre")), std::nullopt);
+    EXPECT_EQ(add(request("shared:h:notice:1")), std::nullopt);
+    EXPECT_EQ(add(request("shared:h:notice:2")), std::nullopt);
     const guint32 first = server.notifyCalls()[0].id, second = server.notifyCalls()[1].id;
 
     // Neither another action, an unknown id nor the same signals from another sender count.
@@ -203,12 +159,7 @@ TEST_F(NotificationCenterTest, AClickIsTheDefaultActionFromTheShowingServer) {
     ASSERT_TRUE(server.click(second));
     ASSERT_TRUE(runMainLoopUntil([this] { return !clicks.received.empty(); }));
     ASSERT_EQ(clicks.received.size(), 1U);
-    const NotificationRequest& clicked = clicks.received[0];
-    EXPECT_EQ(clicked.identifier, "shared:h:notice:2");
-    EXPECT_EQ(clicked.content.title, "Autre");
-    EXPECT_EQ(clicked.content.body, "Corps de l’avis");
-    EXPECT_EQ(clicked.content.userInfo,
-              (std::map<std::string, std::string>{{"url", "https://h/admin?noticeId=shared:h:notice:2"}}));
+    EXPECT_EQ(clicks.received[0].identifier, "shared:h:notice:2");
 }
 
 TEST_F(NotificationCenterTest, ANotificationThatCannotBeShownIsRefusedAndNotListed) {
@@ -234,49 +185,32 @@ TEST_F(NotificationCenterTest, ANotificationThatCannotBeShownIsRefusedAndNotList
     }
 }
 
-// The server sends a notification's signals to its poster only, as GNOME Shell and dunst do: a
-// later run posts what is still shown again, silently, in its place, and forgets what is not.
-TEST_F(NotificationCenterTest, ALaterRunTakesOverWhatTheEarlierOneStillShows) {
+// A later run posts what an earlier one still shows again, silently, in its place (the desktops
+// show that it then hears its clicks); one the server no longer shows comes back under a new
+// id, and is closed at once and forgotten.
+TEST_F(NotificationCenterTest, ALaterRunClosesWhatTheServerNoLongerShowedAtOnce) {
     FakeNotificationServer server(bus.connect(), kPlainServer);
     start();
-    for (const char* identifier : {"shared:h:notice:1", "shared:h:notice:2", "shared:h:payable:3"})
-        EXPECT_EQ(add(request(identifier, "Avis", true)), std::nullopt);
+    for (const char* identifier : {"shared:h:notice:1", "shared:h:notice:2"})
+        EXPECT_EQ(add(request(identifier, true)), std::nullopt);
     const auto ids = server.notifyCalls();
     centre.reset();
     // While no run is there, the user opens the second one: the server tells nobody.
     ASSERT_TRUE(server.click(ids[1].id));
     played.clear();
     GDBusConnection* again = bus.connect();
-    const std::string self = g_dbus_connection_get_unique_name(again);
     centre = makeCentre(again);
     g_object_unref(again);
 
-    EXPECT_EQ(delivered(), (Strings{"shared:h:notice:1", "shared:h:payable:3"}));
-    const std::vector<NotifyCall> reposts(server.notifyCalls().begin() + 3, server.notifyCalls().end());
-    ASSERT_EQ(reposts.size(), 3U);
-    for (const auto& repost : reposts) {
-        SCOPED_TRACE(repost.summary + " " + std::to_string(repost.replacesId));
-        EXPECT_EQ(repost.sender, self);
-        EXPECT_EQ(repost.hint("suppress-sound"), "true");
-        EXPECT_EQ(repost.hint("sound-file"), std::nullopt);
-    }
-    EXPECT_EQ(reposts[0].replacesId, ids[0].id);
+    EXPECT_EQ(delivered(), Strings{"shared:h:notice:1"});
+    const std::vector<NotifyCall> reposts(server.notifyCalls().begin() + 2, server.notifyCalls().end());
+    ASSERT_EQ(reposts.size(), 2U);
     EXPECT_EQ(reposts[0].id, ids[0].id);
-    EXPECT_EQ(reposts[2].id, ids[2].id);
-    EXPECT_EQ(reposts[2].hint("resident"), "true");
-    // The one the server no longer showed came back under a new id, and was closed at once.
     EXPECT_EQ(reposts[1].replacesId, ids[1].id);
+    EXPECT_EQ(reposts[1].hint("suppress-sound"), "true");
     ASSERT_TRUE(runMainLoopUntil([&server] { return !server.closeCalls().empty(); }));
     EXPECT_EQ(server.closeCalls(), std::vector<std::uint32_t>{reposts[1].id});
     EXPECT_EQ(played, Strings{});
-
-    // Clicks and closings now reach this run; withdrawing replaces no one else's.
-    ASSERT_TRUE(server.click(ids[2].id));
-    ASSERT_TRUE(runMainLoopUntil([this] { return !clicks.received.empty(); }));
-    EXPECT_EQ(clicks.received[0].content.userInfo.at("url"), "https://h/admin?noticeId=shared:h:payable:3");
-    centre->removeDelivered({"shared:h:notice:1"});
-    ASSERT_TRUE(runMainLoopUntil([&server] { return server.closeCalls().size() == 2; }));
-    EXPECT_EQ(server.closeCalls().back(), ids[0].id);
 }
 
 TEST_F(NotificationCenterTest, WhatAnotherSessionShowedIsForgotten) {
@@ -297,6 +231,8 @@ TEST_F(NotificationCenterTest, WhatAnotherSessionShowedIsForgotten) {
     centre.reset();
 }
 
+// The desktops may bring a clicked payment request back in time without it: only this shows
+// that the delay is kept.
 TEST_F(NotificationCenterTest, ADelayedRequestIsPostedAfterItsDelay) {
     FakeNotificationServer server(bus.connect(), kPlainServer);
     start();
@@ -348,32 +284,17 @@ TEST_F(SessionManagerClientTest, WithoutASessionManagerOrBusNothingIsAsked) {
     EXPECT_FALSE(client->registered());
 }
 
-TEST_F(SessionManagerClientTest, EverySignalOfTheManagerIsAnsweredAsTheProtocolAsks) {
+// The end of the session as gnome-session runs it, QueryEndSession and then EndSession each
+// agreed to, is tested end to end (tests/e2e/test_background.py); the other two ask no answer.
+TEST_F(SessionManagerClientTest, CancelEndSessionAndStopAreNotAnswered) {
     startRegistered();
-    const struct {
-        const char* signal;
-        int ends;
-        size_t answers;
-    } cases[] = {
-        {"QueryEndSession", 0, 1},   // agreed to at once
-        {"CancelEndSession", 0, 0},  // nothing was prepared, nothing to answer
-        {"EndSession", 1, 1},
-        {"Stop", 1, 0},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.signal);
-        const int endsBefore = ends;
-        const size_t answersBefore = manager.count("response ");
-        manager.emitToClients(c.signal);
+    for (const auto& [signal, endsAfter] : {std::pair{"CancelEndSession", 0}, {"Stop", 1}}) {
+        SCOPED_TRACE(signal);
+        manager.emitToClients(signal);
         exchange(manager.connection());
-        EXPECT_EQ(ends - endsBefore, c.ends);
-        EXPECT_EQ(manager.count("response ") - answersBefore, c.answers);
+        EXPECT_EQ(ends, endsAfter);
     }
-    // The whole end of the session, as gnome-session runs it.
-    manager.endSession();
-    ASSERT_TRUE(runMainLoopUntil([this] { return ends == 3; }));
-    exchange(manager.connection());
-    EXPECT_EQ(manager.count(std::string("response ") + kClientPath + " true "), 4U);
+    EXPECT_EQ(manager.count("response "), 0U);
 }
 
 TEST_F(SessionManagerClientTest, SignalsFromAnotherSenderOrForAnotherClientAreNotOurs) {
@@ -429,7 +350,6 @@ TEST_F(ShutdownInhibitorTest, HoldsADelayInhibitorUntilTheShutdownAndAgainWhenIt
     ASSERT_TRUE(logind.own());
     startWatch();
     ASSERT_TRUE(holdsSoon());
-    EXPECT_EQ(logind.log(), Strings{"inhibit shutdown|Velmóra|Fermeture propre|delay"});
     logind.announceShutdown(false);  // nothing to do while the inhibitor is held
     ASSERT_TRUE(flushSignals(logind.connection(), connection));
     EXPECT_EQ(logind.count("inhibit "), 1U);
@@ -472,15 +392,6 @@ TEST_F(ShutdownInhibitorTest, ARefusedInhibitorStillHearsTheShutdown) {
     EXPECT_FALSE(watch->holdsInhibitor());
     logind.announceShutdown(true);
     EXPECT_TRUE(runMainLoopUntil([this] { return shutdowns == 1; }));
-}
-
-TEST_F(ShutdownInhibitorTest, WithoutLogindOrASystemBusNothingIsHeld) {
-    EXPECT_FALSE(gtk::ShutdownInhibitor(nullptr, [] {}).holdsInhibitor());
-    startWatch();  // the fake never takes the name
-    ASSERT_TRUE(flushBus(connection));
-    ASSERT_TRUE(flushBus(connection));
-    EXPECT_FALSE(watch->holdsInhibitor());
-    EXPECT_TRUE(logind.log().empty());
 }
 
 TEST_F(ShutdownInhibitorTest, EndingTheWatchReleasesTheInhibitorEvenWhileItIsAskedFor) {

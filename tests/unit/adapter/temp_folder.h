@@ -3,11 +3,13 @@
 
 #include <glib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace adapter_test {
 
@@ -43,6 +45,14 @@ inline void writeFile(const std::string& path, const std::string& bytes) {
 inline std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The names in `folder`, sorted.
+inline std::vector<std::string> namesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& file : std::filesystem::directory_iterator(folder)) names.push_back(file.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 }  // namespace adapter_test

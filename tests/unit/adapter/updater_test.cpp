@@ -32,6 +32,7 @@ namespace gtk {
 namespace {
 
 namespace fs = std::filesystem;
+using adapter_test::namesIn;
 using adapter_test::readFile;
 using adapter_test::TempFolder;
 using adapter_test::writeFile;
@@ -382,13 +383,6 @@ void makeBundle(const std::string& path, const std::string& build) {
 }
 
 std::string buildAt(const std::string& bundle) { return readFile(bundle + "/Contents/Info.plist"); }
-
-Strings namesIn(const std::string& folder) {
-    Strings names;
-    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 TEST(BundleSwap, PutsTheNewBundleInPlaceOrLeavesTheOldOneWhereverARenameFails) {
     const struct {

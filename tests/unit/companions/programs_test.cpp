@@ -1,8 +1,8 @@
 // The built VelmoraRelaunch and VelmoraBackground, run the way the application and the login
 // session run them, against bundles made up in a temporary folder whose program is a script
-// that writes down what it was started with.
-#include "dbus_fakes.h"
-
+// that writes down what it was started with. The launcher on a session bus, where the
+// application runs or not, is tested end to end (tests/e2e/test_background.py).
+#include <glib.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -204,47 +204,28 @@ TEST_F(ProgramTest, RelaunchReportsAnOpeningFailureWhenTheProgramCannotBeDetermi
 }
 
 TEST_F(ProgramTest, LauncherOpensTheApplicationInTheBackgroundHoweverItIsStarted) {
-    velmora_test::PrivateBus bus;
-    ASSERT_FALSE(bus.address().empty()) << "dbus-daemon did not start";
     const std::vector<std::string> background = {"count=1",          "arg=--background", "stdin=/dev/null",
                                                  "stdout=/dev/null", "stderr=/dev/null", "session=own",
                                                  "token=none",       "startup=none"};
     const struct {
         const char* behaviour;
-        bool onBus;  // a session bus where nobody owns the name; otherwise none at all
         const char* program;
         fs::path workingDirectory;
     } ways[] = {
-        {"by its path without a session bus", false, nullptr, "/"},
-        {"by its path when nobody owns its name", true, nullptr, "/"},
-        {"by name through PATH", false, "VelmoraBackground", "/"},
-        {"by a relative path", false, "./VelmoraBackground", bundle / "Contents/MacOS"},
+        {"by its path without a session bus", nullptr, "/"},
+        {"by name through PATH", "VelmoraBackground", "/"},
+        {"by a relative path", "./VelmoraBackground", bundle / "Contents/MacOS"},
     };
     for (const auto& way : ways) {
         const fs::path launcher = makeBundle(kUsualInfo);
         const std::string program = way.program ? way.program : launcher.string();
         const Outcome outcome =
-            run(program, {program},
-                session(way.onBus ? bus.address() : noBus(), launcher.parent_path().string() + ":/usr/bin:/bin"),
+            run(program, {program}, session(noBus(), launcher.parent_path().string() + ":/usr/bin:/bin"),
                 way.workingDirectory);
         EXPECT_EQ(outcome.exitStatus, 0) << way.behaviour;
         EXPECT_EQ(outcome.output, "") << way.behaviour;
         EXPECT_EQ(awaitMarker(), background) << way.behaviour;
     }
-}
-
-TEST_F(ProgramTest, LauncherOpensNothingWhenTheApplicationAlreadyRuns) {
-    velmora_test::PrivateBus bus;
-    GDBusConnection* running = bus.connect();
-    ASSERT_TRUE(running && velmora_test::ownName(running, kIdentifier)) << "no private bus";
-    const fs::path launcher = makeBundle(kUsualInfo);
-    // Without its program the bundle cannot be opened: an attempt would end with status 4.
-    fs::remove(bundle / "Contents/MacOS/Velmora");
-    const Outcome outcome = run(launcher, {launcher}, session(bus.address()));
-    EXPECT_EQ(outcome.exitStatus, 0);
-    EXPECT_EQ(outcome.output, "");
-    g_dbus_connection_close_sync(running, nullptr, nullptr);
-    g_object_unref(running);
 }
 
 TEST_F(ProgramTest, LauncherRefusesABundleItCannotUseAndReportsAnApplicationThatCannotStart) {

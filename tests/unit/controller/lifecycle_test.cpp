@@ -41,6 +41,8 @@ void expectLoginItem(Rig& r, const char* title) {
     EXPECT_EQ(r.item("toggleLoginStart").checked, std::string_view(title) == kEnabledTitle);
 }
 
+// A fresh install, an older login item of the application replaced, an earlier choice kept and
+// the entry of a deleted copy taken over are tested end to end (tests/e2e/test_background.py).
 TEST(LoginStart, EachLaunchConfiguresLoginStartAccordingToWhatWasThere) {
     const std::string marks = "migrated, configured", replaced = "unregister app, register, " + marks;
     const struct {
@@ -52,11 +54,8 @@ TEST(LoginStart, EachLaunchConfiguresLoginStartAccordingToWhatWasThere) {
         std::string calls;
         const char* title;
     } cases[] = {
-        {"fresh install", kNotRegistered, kNotRegistered, nullptr, kEnabled, false, false, "register, " + marks,
-         kEnabledTitle},
         {"fresh install, approval needed", kNotRegistered, kNotRegistered, nullptr, kApproval, false, false,
          "register, " + marks, kApprovalTitle},
-        {"enabled app login item", kEnabled, kNotRegistered, nullptr, kEnabled, false, false, replaced, kEnabledTitle},
         {"app login item awaiting approval", kApproval, kNotRegistered, nullptr, kEnabled, false, false, replaced,
          kEnabledTitle},
         {"app login item, configured before", kEnabled, kNotRegistered, nullptr, kEnabled, false, true, replaced,
@@ -68,7 +67,6 @@ TEST(LoginStart, EachLaunchConfiguresLoginStartAccordingToWhatWasThere) {
         {"app removed, agent not registered", kEnabled, kNotRegistered, "agent", kEnabled, false, false,
          "unregister app, register", kOffTitle},
         // The user's earlier choice is kept.
-        {"configured before", kNotRegistered, kNotRegistered, nullptr, kEnabled, false, true, marks, kOffTitle},
         {"configured before, app not found", kNotFound, kNotRegistered, nullptr, kEnabled, false, true, marks,
          kOffTitle},
         {"already migrated: only the item is refreshed", kEnabled, kNotRegistered, nullptr, kEnabled, true, false, "",
@@ -78,8 +76,6 @@ TEST(LoginStart, EachLaunchConfiguresLoginStartAccordingToWhatWasThere) {
          kApprovalTitle},
         {"migrated, no agent in the bundle", kNotRegistered, kNotFound, nullptr, kEnabled, true, true, "", kOffTitle},
         // An entry left by a copy that moved or was deleted starts nothing; every launch takes it over.
-        {"migrated, the entry's program gone", kNotRegistered, kProgramGone, nullptr, kEnabled, true, true, "register",
-         kEnabledTitle},
         {"migrated, the entry's program gone, not registered", kNotRegistered, kProgramGone, "agent", kEnabled, true,
          true, "register", kOffTitle},
         {"configured before, the entry's program gone", kNotRegistered, kProgramGone, nullptr, kEnabled, false, true,
@@ -113,6 +109,7 @@ TEST(LoginStart, EachLaunchConfiguresLoginStartAccordingToWhatWasThere) {
     }
 }
 
+// Switching off and on again is tested end to end (tests/e2e/test_background.py).
 TEST(LoginStart, ToggleActsOnTheAgentAccordingToItsStatus) {
     const struct {
         const char* behaviour;
@@ -123,8 +120,6 @@ TEST(LoginStart, ToggleActsOnTheAgentAccordingToItsStatus) {
         const char* title;
     } cases[] = {
         {"awaiting approval opens the settings", kApproval, false, kEnabled, "settings", kApprovalTitle},
-        {"enabled is switched off", kEnabled, false, kEnabled, "unregister, configured", kOffTitle},
-        {"not registered is switched on", kNotRegistered, false, kEnabled, "register, configured", kEnabledTitle},
         {"switched on, approval needed", kNotRegistered, false, kApproval, "register, configured", kApprovalTitle},
         {"not found is tried as a registration", kNotFound, false, kEnabled, "register, configured", kEnabledTitle},
         {"an entry whose program is gone is switched on", kProgramGone, false, kEnabled, "register, configured",
@@ -233,7 +228,6 @@ TEST(BuildWatch, HandsOverOnlyAfterTheSameNewerBuildAtTwoConsecutiveTicks) {
         {"10 follows 9 by number, not by text", "9", {build("10"), build("10")}, 2},
         {"a build seen once does nothing yet", "41", {build("42")}, 0},
         {"the same build never hands over", "41", {build("41"), build("41"), build("41")}, 0},
-        {"9 is older than 10 by number", "10", {build("9"), build("9"), build("9")}, 0},
         {"unreadable in between", "41", {build("42"), kUnreadable, build("42"), build("42")}, 4},
         {"older in between", "41", {build("42"), build("41"), build("42"), build("42")}, 4},
         {"a different newer build", "41", {build("42"), build("43"), build("43")}, 3},
@@ -251,52 +245,40 @@ TEST(BuildWatch, HandsOverOnlyAfterTheSameNewerBuildAtTwoConsecutiveTicks) {
     }
 }
 
-TEST(BuildWatch, HandOverStartsTheHelperWithPidAndBundlePathAndEndsTheProcess) {
-    for (const auto& arguments : {std::vector<std::string>{kProgram}, {kProgram, "--background"}}) {
-        SCOPED_TRACE(arguments.size());
-        WatchRig r("41", arguments);
-        r.fake.processes.pid = 31337;
-        r.fake.log.clear();
-        r.tick(build("42"));
-        r.tick(build("42"));
-        EXPECT_EQ(r.fake.processes.launched, (std::vector<Calls>{{kHelper, "31337", "/opt/velmora/Velmora.app"}}));
-        // The termination is accepted, not turned into a return to the background.
-        EXPECT_TRUE(r.fake.application.terminated);
-        EXPECT_FALSE(r.fake.log.has("window.orderOut"));
-        EXPECT_TRUE(r.fake.systemLog.lines.empty());
-        // After the hand-over the watch does nothing more.
-        for (int i = 0; i < 3; ++i) r.tick(build("43"));
-        EXPECT_EQ(r.fake.processes.launched.size(), 1u);
-    }
-}
-
-TEST(BuildWatch, MissingHelperDoesNothingAndLogsNothingButKeepsTheObservation) {
+// The relaunch itself, from a shown and from a hidden window, is tested end to end
+// (tests/e2e/test_updates.py).
+TEST(BuildWatch, HandOverStartsTheHelperWithPidAndBundlePathOnce) {
     WatchRig r("41");
-    r.fake.files.executables.clear();
-    // An even number of ticks, so that dropping the observation at every other one would show.
-    for (int i = 0; i < 4; ++i) r.tick(build("42"));
-    EXPECT_TRUE(r.fake.processes.launched.empty());
-    EXPECT_FALSE(r.fake.application.terminated);
-    EXPECT_TRUE(r.fake.systemLog.lines.empty());
-    // Once the helper is in place the very next tick hands over.
-    r.fake.files.executables.insert(kHelper);
+    r.fake.processes.pid = 31337;
     r.tick(build("42"));
+    r.tick(build("42"));
+    EXPECT_EQ(r.fake.processes.launched, (std::vector<Calls>{{kHelper, "31337", "/opt/velmora/Velmora.app"}}));
     EXPECT_TRUE(r.fake.application.terminated);
-}
-
-TEST(BuildWatch, HelperThatFailsToStartIsLoggedAtEveryTickAndTriedAgain) {
-    WatchRig r("41");
-    r.fake.processes.launchError = "Permission non accordée";
-    for (int i = 0; i < 4; ++i) r.tick(build("42"));
-    const std::string line = "Velmóra: automatic relaunch unavailable: Permission non accordée";
-    EXPECT_EQ(r.fake.systemLog.lines, (Calls{line, line, line}));
-    EXPECT_FALSE(r.fake.log.has("application.terminate"));
-    EXPECT_TRUE(r.window().visible);
-
-    r.fake.processes.launchError.reset();
-    r.tick(build("42"));
+    // After the hand-over the watch does nothing more.
+    for (int i = 0; i < 3; ++i) r.tick(build("43"));
     EXPECT_EQ(r.fake.processes.launched.size(), 1u);
-    EXPECT_TRUE(r.fake.application.terminated);
+}
+
+// Without the helper nothing happens and nothing is logged; a helper that fails to start is
+// logged at every tick. Either way the observation is kept, and the next tick that can hands over.
+TEST(BuildWatch, AHelperMissingOrFailingToStartIsTriedAgainAtEveryTick) {
+    const std::string failed = "Velmóra: automatic relaunch unavailable: Permission non accordée";
+    for (const bool missing : {true, false}) {
+        SCOPED_TRACE(missing ? "missing" : "failing to start");
+        WatchRig r("41");
+        if (missing) r.fake.files.executables.clear();
+        if (!missing) r.fake.processes.launchError = "Permission non accordée";
+        // An even number of ticks, so that dropping the observation at every other one would show.
+        for (int i = 0; i < 4; ++i) r.tick(build("42"));
+        EXPECT_TRUE(r.fake.processes.launched.empty());
+        EXPECT_FALSE(r.fake.application.terminated);
+        EXPECT_EQ(r.fake.systemLog.lines, (missing ? Calls{} : Calls{failed, failed, failed}));
+        r.fake.files.executables.insert(kHelper);
+        r.fake.processes.launchError.reset();
+        r.tick(build("42"));
+        EXPECT_EQ(r.fake.processes.launched.size(), 1u);
+        EXPECT_TRUE(r.fake.application.terminated);
+    }
 }
 
 TEST(BuildWatch, UpdaterCallsStopTheWatchForGood) {

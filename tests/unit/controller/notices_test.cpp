@@ -2,7 +2,6 @@
 #include <algorithm>
 #include <map>
 #include <optional>
-#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -21,10 +20,8 @@ TEST(Delivery, TestNotificationLeadsToTheConsole) {
     r.menu().choose("testNativeNotice");
     const auto& added = r.fake.notifications.added;
     ASSERT_EQ(added.size(), 2u);
-    const std::regex identifier(
-        "velmora-notification-test-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}");
     for (const auto& request : added) {
-        EXPECT_TRUE(std::regex_match(request.identifier, identifier)) << request.identifier;
+        EXPECT_TRUE(request.identifier.starts_with("velmora-notification-test-")) << request.identifier;
         EXPECT_EQ(request.content.title, "Essai Velmóra");
         EXPECT_EQ(request.content.body, "Les notifications sont assurées par Velmóra sur cet ordinateur.");
         EXPECT_TRUE(request.content.sound);

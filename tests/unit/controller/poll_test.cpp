@@ -58,19 +58,15 @@ TEST(Poll, RunsOnlyOnTheConsoleOfAnAllowedHost) {
 }
 
 TEST(Poll, OnePollInFlightAtATime) {
-    const platform::ScriptResult answers[] = {signedIn(), JsValue::Object{{"authenticated", false}},
-                                              std::string("TypeError: api is not a function")};
-    for (const auto& answer : answers) {
-        Rig r;
-        r.console();
-        r.controller->pollNativeNotifications();
-        r.controller->pollNativeNotifications();  // a page load right after a tick
-        EXPECT_EQ(r.web().scripts.size(), 1u);
-        EXPECT_EQ(r.fake.log.count("notifications.delivered"), 1);
-        r.answer(answer);
-        r.controller->pollNativeNotifications();
-        EXPECT_EQ(r.fake.log.count("web.callAsyncJavaScript"), 2);
-    }
+    Rig r;
+    r.console();
+    r.controller->pollNativeNotifications();
+    r.controller->pollNativeNotifications();  // a page load right after a tick
+    EXPECT_EQ(r.web().scripts.size(), 1u);
+    EXPECT_EQ(r.fake.log.count("notifications.delivered"), 1);
+    r.answer(std::string("TypeError: api is not a function"));  // a failed one ends all the same
+    r.controller->pollNativeNotifications();
+    EXPECT_EQ(r.fake.log.count("web.callAsyncJavaScript"), 2);
 }
 
 TEST(Poll, RunsEveryMinuteFromLaunch) {
@@ -247,15 +243,12 @@ TEST(Selection, DecidesEveryEntryByAgeStateKindAndPreference) {
         JsValue::Object preferences;
         Outcome outcome;
     } cases[] = {
-        // At most five minutes old; a creation time that does not parse sets no limit.
+        // At most five minutes old, in either form of the date (each read as iso8601_test.cpp
+        // shows); a creation time that does not parse sets no limit.
         {"exactly 300 seconds old", {{"created_at", "2025-03-01T10:15:30Z"}}, {}, kRings},
         {"301 seconds old", {{"created_at", "2025-03-01T10:15:29Z"}}, {}, kRecorded},
-        {"fractional, at the limit", {{"created_at", "2025-03-01T10:15:30.000Z"}}, {}, kRings},
         {"fractional, past the limit", {{"created_at", "2025-03-01T10:15:29.999Z"}}, {}, kRecorded},
-        {"with an offset, at the limit", {{"created_at", "2025-03-01T11:15:30+01:00"}}, {}, kRings},
-        {"with an offset, past the limit", {{"created_at", "2025-03-01T11:15:29+01:00"}}, {}, kRecorded},
         {"in the future", {{"created_at", "2025-03-01T10:25:00Z"}}, {}, kRings},
-        {"a blank instead of T", {{"created_at", "2025-02-28 10:20:30Z"}}, {}, kRings},
         {"not a date", {{"created_at", "hier"}}, {}, kRings},
         {"not a string", {{"created_at", 1740000000}}, {}, kRings},
         {"a week-old payable", {{"kind", "payable"}, {"created_at", "2025-02-22T10:20:30Z"}}, {}, kRings},
@@ -310,7 +303,7 @@ TEST(Selection, DecidesEveryEntryByAgeStateKindAndPreference) {
 }
 
 TEST(Selection, ReenabledPreferenceAnnouncesOnlyARecentEntry) {
-    for (const auto& [laterBy, announced] : {std::pair{150.0, true}, {300.0, true}, {301.0, false}}) {
+    for (const auto& [laterBy, announced] : {std::pair{300.0, true}, {301.0, false}}) {
         SCOPED_TRACE(laterBy);
         SelectionRig r;
         const JsValue appointment = entry({{"kind", "appointment"}, {"created_at", "2025-03-01T10:20:30Z"}});
@@ -361,9 +354,9 @@ TEST(Selection, BuildsTheNoticeFromTheEntry) {
     } cases[] = {
         {"plain id", "7", "7", "Nouveau message", "Bonjour", "Nouveau message", "Bonjour"},
         {"a colon is encoded in the url only", "payable:42", "payable%3A42", "T", "B", "T", "B"},
-        // Letters outside ASCII are encoded as well, so that the url stays a valid URL.
+        // Letters outside ASCII are encoded as well, so that the url stays a valid URL (the
+        // encoding itself is tested in text_test.cpp).
         {"non-ASCII letters", "réservation 1/2", "r%C3%A9servation%201%2F2", "T", "B", "T", "B"},
-        {"unreserved punctuation", "a-b_c.d~e", "a%2Db%5Fc%2Ed%7Ee", "T", "B", "T", "B"},
         {"no title or body", "7", "7", nullptr, nullptr, "Velmóra", ""},
         {"title and body of other types", "7", "7", 5, true, "Velmóra", ""},
     };

@@ -1,4 +1,5 @@
 // Instance hosts, navigation policy, connection retry, the page bridge, printing and dialogs.
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -472,82 +473,46 @@ TEST(PageBridge, AdmissionRewritesTheWholeSetEveryTimeAndLoadsNothing) {
     EXPECT_EQ(r.post("velmoraUpdate", JsValue(), true, https("x.example")), Calls{"updater.checkForUpdates"});
 }
 
-// The page hears "afterprint" exactly once, whatever became of the print; a PDF document
-// beyond 64 MiB is never opened, and the page prints instead.
-TEST(Printing, TellsThePageOnceAndBoundsTheDocument) {
-    const std::string afterPrint = "web.evaluateJavaScript(window.dispatchEvent(new Event('afterprint')))";
+// A PDF document beyond 64 MiB is never opened: the page prints instead. That the page hears
+// "afterprint" once, printed or cancelled, is tested end to end (tests/e2e/test_dialogs.py).
+TEST(Printing, APdfDocumentBeyond64MiBPrintsThePageInstead) {
     const std::string groups(((std::size_t{64} << 20) + 2) / 3 * 4 - 4, 'A');
     const std::string limit = groups + "AA==", largest = groups + "AAA=";  // 64 MiB, and one byte more
-    const struct {
-        const char* name;
-        JsValue body;
-        platform::PrintResult pagePrint;
-        Calls calls;
-    } cases[] = {
-        {"the page printed", "print", {true, true}, {"print.runModal(page)"}},
-        {"the page failed to print", "print", {false, true}, {"print.runModal(page)"}},
-        {"the print dialog cancelled", "print", {false, false}, {"print.runModal(page)", afterPrint}},
-        {"a document of 64 MiB",
-         JsValue::Object{{"pdf", limit}},
-         {true, true},
-         {"printing.openPdf(67108864 bytes)", "print.runModal(page)"}},
-        {"a larger document", JsValue::Object{{"pdf", largest}}, {true, true}, {"print.runModal(page)"}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        BridgeRig r;
-        r.web().printResult = c.pagePrint;
-        EXPECT_EQ(r.post("velmoraPrint", c.body, true, https("salon.example")), c.calls);
-    }
+    BridgeRig r;
+    EXPECT_EQ(r.post("velmoraPrint", JsValue::Object{{"pdf", limit}}, true, https("salon.example")),
+              (Calls{"printing.openPdf(67108864 bytes)", "print.runModal(page)"}));
+    EXPECT_EQ(r.post("velmoraPrint", JsValue::Object{{"pdf", largest}}, true, https("salon.example")),
+              Calls{"print.runModal(page)"});
 }
 
 struct DialogRig : Rig {
     DialogRig() { launch(); }
-    void answer(int button, std::string text = {}) {
-        ASSERT_TRUE(fake.panels.pendingAlert);
-        std::exchange(fake.panels.pendingAlert, nullptr)({button, std::move(text)});
-    }
 };
 
-// The page's alert, confirm and prompt: the sheet shown, and the answer the page gets,
-// written "done", "true" or "false", the text, or "null".
-TEST(Dialogs, AnswerThePageByTheButtonChosen) {
+// The sheet shown for each of the page's dialogs. What the page gets for each button, and that
+// it waits for it, is tested end to end (tests/e2e/test_dialogs.py).
+TEST(Dialogs, ShowThePagesQuestionWithTheButtonsOfItsKind) {
     const Calls confirm{"Confirmer", "Annuler"}, prompt{"Valider", "Annuler"};
     const struct {
         const char* name;
-        char kind;  // 'a'lert, 'c'onfirm or 'p'rompt
-        std::optional<std::string> defaultText;
-        int button;
-        std::string typed;
-        std::string answer;
+        std::function<void(Velmora&)> open;
+        Calls buttons;
+        std::optional<std::string> field;
     } cases[] = {
-        {"alert", 'a', std::nullopt, 0, "", "done"},
-        {"confirmed", 'c', std::nullopt, 0, "", "true"},
-        {"confirm cancelled", 'c', std::nullopt, 1, "", "false"},
-        {"confirm closed", 'c', std::nullopt, -1, "", "false"},
-        {"default text kept", 'p', "Dupont", 0, "Dupont", "Dupont"},
-        {"cleared field answers empty, not null", 'p', "Dupont", 0, "", ""},
-        {"no default text", 'p', std::nullopt, 0, "Martin", "Martin"},
-        {"prompt cancelled", 'p', "Dupont", 1, "Dupont", "null"},
-        {"prompt closed", 'p', std::nullopt, -1, "", "null"},
+        {"alert", [](Velmora& v) { v.runJavaScriptAlert("Question ?", [] {}); }, {}, std::nullopt},
+        {"confirm", [](Velmora& v) { v.runJavaScriptConfirm("Question ?", [](bool) {}); }, confirm, std::nullopt},
+        {"prompt", [](Velmora& v) { v.runJavaScriptTextInput("Question ?", "Dupont", [](auto) {}); }, prompt, "Dupont"},
+        {"prompt without default text",
+         [](Velmora& v) { v.runJavaScriptTextInput("Question ?", std::nullopt, [](auto) {}); }, prompt, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         DialogRig r;
-        std::optional<std::string> answer;
-        if (c.kind == 'a') r.controller->runJavaScriptAlert("Question ?", [&] { answer = "done"; });
-        if (c.kind == 'c')
-            r.controller->runJavaScriptConfirm("Question ?", [&](bool ok) { answer = ok ? "true" : "false"; });
-        if (c.kind == 'p')
-            r.controller->runJavaScriptTextInput("Question ?", c.defaultText,
-                                                 [&](auto text) { answer = text.value_or("null"); });
+        c.open(*r.controller);
         const auto& alert = r.fake.panels.alerts.at(0);
         EXPECT_EQ(alert.messageText, "Question ?");
-        EXPECT_EQ(alert.buttons, c.kind == 'a' ? Calls{} : c.kind == 'c' ? confirm : prompt);
-        EXPECT_EQ(alert.textField, c.kind == 'p' ? std::optional(c.defaultText.value_or("")) : std::nullopt);
-        EXPECT_FALSE(answer);  // the page waits for the answer
-        r.answer(c.button, c.typed);
-        EXPECT_EQ(answer, c.answer);
+        EXPECT_EQ(alert.buttons, c.buttons);
+        EXPECT_EQ(alert.textField, c.field);
     }
 }
 
@@ -562,24 +527,6 @@ TEST(Dialogs, FileChooserFollowsTheRequest) {
     EXPECT_FALSE(chosen);
     EXPECT_TRUE(r.fake.log.has("panels.beginOpenPanel(multiple files)"));
     EXPECT_TRUE(r.fake.log.has("panels.beginOpenPanel(single directories)"));
-}
-
-TEST(Dialogs, DownloadsAskTheControllerForTheirDestination) {
-    DialogRig r;
-    struct RecordingDownload final : platform::Download {
-        void setDelegate(platform::DownloadDelegate* d) override { delegate = d; }
-        platform::DownloadDelegate* delegate = nullptr;
-    } fromAction, fromResponse;
-    r.controller->navigationActionDidBecomeDownload(fromAction);
-    r.controller->navigationResponseDidBecomeDownload(fromResponse);
-    EXPECT_EQ(fromAction.delegate, r.controller.get());
-    EXPECT_EQ(fromResponse.delegate, r.controller.get());
-
-    std::optional<std::string> destination{"unset"};
-    fromAction.delegate->decideDestination(fromAction, "facture-2026.txt", [&](auto path) { destination = path; });
-    EXPECT_TRUE(r.fake.log.has("panels.beginSavePanel(facture-2026.txt)"));
-    r.fake.panels.pendingSave(std::nullopt);  // cancelled: the download is cancelled
-    EXPECT_FALSE(destination);
 }
 
 }  // namespace
