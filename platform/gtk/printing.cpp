@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <cstdlib>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -316,9 +315,17 @@ private:
 
 }  // namespace
 
-PrintSetup::PrintSetup() : settings_(gtk_print_settings_new()), pageSetup_(gtk_page_setup_new()) {
-    const char* directory = std::getenv("VELMORA_PRINT_TO_FILE");
-    if (directory && *directory) exportDirectory_ = directory;
+PrintSetup::PrintSetup(std::optional<std::string> exportDirectory)
+    : settings_(gtk_print_settings_new()),
+      pageSetup_(gtk_page_setup_new()),
+      exportDirectory_(std::move(exportDirectory)) {
+    // GTK's file printer writes into the process's working folder unless told a file; the user
+    // looks for a document in the documents folder.
+    const char* documents = g_get_user_special_dir(G_USER_DIRECTORY_DOCUMENTS);
+    const char* folder = documents && g_file_test(documents, G_FILE_TEST_IS_DIR) ? documents : g_get_home_dir();
+    g_autofree char* path = g_build_filename(folder, "Velmóra.pdf", nullptr);
+    g_autofree char* uri = g_filename_to_uri(path, nullptr, nullptr);
+    if (uri) gtk_print_settings_set(settings_, GTK_PRINT_SETTINGS_OUTPUT_URI, uri);
 }
 
 PrintSetup::~PrintSetup() {

@@ -15,10 +15,10 @@ namespace gtk {
 // that went through leaves the user's choices (printer, paper, copies) for the next one.
 class PrintSetup {
 public:
-    // Starts with GTK's defaults. The test hook is read here, once: with VELMORA_PRINT_TO_FILE
-    // set to a folder, every print writes a PDF file there instead of showing the print dialog,
-    // because tests cannot rely on a print system being installed.
-    PrintSetup();
+    // Starts with GTK's defaults, a file printed to going into the user's documents folder (or
+    // the home folder). With `exportDirectory`, which only tests give, every print writes a PDF
+    // file there instead of showing the print dialog.
+    explicit PrintSetup(std::optional<std::string> exportDirectory = std::nullopt);
     ~PrintSetup();
     PrintSetup(const PrintSetup&) = delete;
     PrintSetup& operator=(const PrintSetup&) = delete;
@@ -29,8 +29,8 @@ public:
     GtkPageSetup* pageSetup() const;
     // Keeps copies of what a print that went through used; null arguments keep the current ones.
     void keep(GtkPrintSettings* settings, GtkPageSetup* pageSetup);
-    // Under the test hook, the file the next print writes (impression-1.pdf, impression-2.pdf, ...);
-    // nullopt when prints go through the dialog.
+    // With an export folder, the file the next print writes (impression-1.pdf, impression-2.pdf,
+    // ...); nullopt when prints go through the dialog.
     std::optional<std::string> nextExportFile();
 
 private:

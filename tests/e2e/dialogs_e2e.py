@@ -50,6 +50,19 @@ def answer(app, window, text=None, keys=()):
         time.sleep(0.15)
 
 
+def print_to_file(app, dialog):
+    """Prints as a user does in GTK's print dialog, where no print server offers more than the
+    file printer: picks "Print to File" (first in the list) and presses "Print" (at the right of the
+    dialog's foot). The file goes where the dialog says, which the application sets."""
+    geometry = xdotool(app.env, "getwindowgeometry", "--shell", dialog)
+    values = dict(line.split("=") for line in geometry.split() if "=" in line)
+    time.sleep(0.5)
+    xdotool(app.env, "mousemove", "--window", dialog, "86", "90", "click", "1")
+    time.sleep(0.5)
+    xdotool(app.env, "mousemove", "--window", dialog, str(int(values["WIDTH"]) - 45), str(int(values["HEIGHT"]) - 29),
+            "click", "1")
+
+
 def open_page(test, app, url):
     """Takes the web view to `url`: the menu's "Changer d'espace" loads the sign-in page, which
     the service sends on to `url` once."""

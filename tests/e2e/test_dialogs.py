@@ -165,7 +165,7 @@ class Dialogs(e2e.EndToEndTest):
     def test_the_consoles_exports_are_saved_and_the_console_stays(self):
         """A CSV export the server sends as an attachment, and an archive the view cannot show:
         each opens the save dialog; the console is neither replaced nor taken for a failed load."""
-        app, _ = self.start_signed_in(print_to_file=False)
+        app, _ = self.start_signed_in()
         for kind in ("csv", "zip"):
             with self.subTest(export=kind):
                 since = dialogs.now_ms()
@@ -186,41 +186,45 @@ class Dialogs(e2e.EndToEndTest):
 
     # ---- Printing ----
 
-    def start_signed_in(self, print_to_file=True):
+    def start_signed_in(self):
         """Starts Velmora for a user who signed in before, on the console, and returns it with the
-        folder that prints are written to (the application's test hook) or None for the dialog."""
+        user's documents folder, where GTK's file printer puts what it prints."""
         dialogs.seed_returning_user(self.home)
+        documents = os.path.join(self.home, "Documents")
+        os.makedirs(documents)
+        with open(os.path.join(self.home, "config", "user-dirs.dirs"), "w", encoding="utf-8") as out:
+            out.write('XDG_DOCUMENTS_DIR="$HOME/Documents"\n')
         self.service.control("redirect", {"host": e2e.INSTANCE_HOST, "path": "/admin",
                                           "location": dialogs.sign_in_link(self.service)})
         since = dialogs.now_ms()
-        env = self.environment.env(self.home)
-        printed = None
-        if print_to_file:
-            printed = os.path.join(self.home, "impressions")
-            os.makedirs(printed)
-            env["VELMORA_PRINT_TO_FILE"] = printed
-        app = self.start_app(env=env)
+        app = self.start_app()
         e2e.wait_for(lambda: dialogs.beacons(self.service, e2e.INSTANCE_HOST, "load", since),
                      what="the console signed in")
-        return app, printed
+        return app, documents
 
-    def print_and_wait(self, app, url):
-        """Opens `url`, whose page asks for a print, and waits for the page's "afterprint"."""
+    def print_and_wait(self, app, url, folder):
+        """Opens `url`, whose page asks for a print, prints to a file in the print dialog as a
+        user would, and waits for the page's "afterprint" and the file; returns when the page
+        asked, and the file."""
         since = dialogs.now_ms()
+        path = os.path.join(folder, "Velmóra.pdf")
+        if os.path.exists(path):
+            os.remove(path)  # else GTK asks first whether to replace it
         dialogs.open_page(self, app, url)
+        dialog = dialogs.wait_for_dialog(app, what="the print dialog")
+        dialogs.print_to_file(app, dialog)
+        dialogs.wait_for_no_dialog(app)
         e2e.wait_for(lambda: dialogs.beacons(self.service, e2e.INSTANCE_HOST, "afterprint", since),
                      what="afterprint in the page")
-        return since
+        e2e.wait_for(lambda: os.path.exists(path) and dialogs.pdf_info(path),
+                     what="the printed file %s" % path)
+        return since, path
 
     def afterprints(self, since):
         """The afterprint events the print test page heard: WebKit's own (trusted) when it
         printed the page, or the application's."""
         time.sleep(0.5)  # nothing more follows
         return [r for r in dialogs.reports(self.service, "print", since) if r.get("event") == "afterprint"]
-
-    def printed_file(self, folder, number):
-        path = os.path.join(folder, "impression-%d.pdf" % number)
-        return e2e.wait_for(lambda: dialogs.pdf_info(path) and path, what="the printed file %s" % path)
 
     def assert_on_a4_paper(self, sizes):
         for width, height in sizes:
@@ -229,11 +233,10 @@ class Dialogs(e2e.EndToEndTest):
 
     def test_the_consoles_print_button_prints_the_page(self):
         app, folder = self.start_signed_in()
-        since = self.print_and_wait(app, dialogs.instance_url("/admin?imprimer=page"))
+        since, path = self.print_and_wait(app, dialogs.instance_url("/admin?imprimer=page"), folder)
         time.sleep(0.5)
         self.assertEqual(len(dialogs.beacons(self.service, e2e.INSTANCE_HOST, "afterprint", since)), 1,
                          "one afterprint: the engine's, not the application's too")
-        path = self.printed_file(folder, 1)
         pages, sizes = dialogs.pdf_info(path)
         self.assertGreaterEqual(pages, 1)
         self.assert_on_a4_paper(sizes)
@@ -243,11 +246,10 @@ class Dialogs(e2e.EndToEndTest):
 
     def test_the_invoice_button_prints_both_pages_of_the_pdf(self):
         app, folder = self.start_signed_in()
-        since = self.print_and_wait(app, dialogs.instance_url("/admin?imprimer=facture"))
+        since, path = self.print_and_wait(app, dialogs.instance_url("/admin?imprimer=facture"), folder)
         time.sleep(0.5)
         self.assertEqual(len(dialogs.beacons(self.service, e2e.INSTANCE_HOST, "afterprint", since)), 1,
                          "the application's afterprint, once")
-        path = self.printed_file(folder, 1)
         pages, sizes = dialogs.pdf_info(path)
         self.assertEqual(pages, 2)
         # The landscape second page is turned onto the portrait paper, like the first.
@@ -259,18 +261,18 @@ class Dialogs(e2e.EndToEndTest):
 
     def test_unusable_pdf_messages_print_the_page_instead(self):
         app, folder = self.start_signed_in()
-        for number, body in enumerate(["facture-en-lignes", "pas-un-pdf", "nombre"], start=1):
+        for body in ("facture-en-lignes", "pas-un-pdf", "nombre"):
             with self.subTest(body=body):
-                since = self.print_and_wait(app, dialogs.instance_url("/test/print.html?envoi=" + body))
+                since, path = self.print_and_wait(app, dialogs.instance_url("/test/print.html?envoi=" + body), folder)
                 sent = dialogs.wait_for_report(self.service, "print", lambda r: r.get("sent") == body, since)
                 self.assertIsNone(sent["error"])
                 self.assertEqual(len(self.afterprints(since)), 1)
-                text = dialogs.pdf_text(self.printed_file(folder, number))
+                text = dialogs.pdf_text(path)
                 self.assertIn(dialogs.squeezed("Impression"), text)
                 self.assertNotIn(dialogs.squeezed("Facture n° 2026-001"), text)
 
     def test_a_cancelled_print_dialog_still_ends_with_afterprint(self):
-        app, _ = self.start_signed_in(print_to_file=False)
+        app, _ = self.start_signed_in()
         for what in ("page", "facture"):
             with self.subTest(what=what):
                 since = dialogs.now_ms()

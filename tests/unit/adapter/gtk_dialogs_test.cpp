@@ -297,14 +297,12 @@ class PdfPrintingTest : public GtkDialogsTest {
 protected:
     void SetUp() override {
         GtkDialogsTest::SetUp();
-        // Under the test hook, prints go to impression-1.pdf, ... in the folder.
-        g_setenv("VELMORA_PRINT_TO_FILE", folder.path.c_str(), TRUE);
-        setup.emplace();
-        g_unsetenv("VELMORA_PRINT_TO_FILE");
+        // With an export folder, prints go to impression-1.pdf, ... there.
+        setup.emplace(folder.path);
         context.printSetup = &*setup;
     }
 
-    // Prints `bytes` to a file through the test hook and opens what was written.
+    // Prints `bytes` to a file in the export folder and opens what was written.
     PopplerDocument* printToFile(const std::vector<std::uint8_t>& bytes) {
         std::unique_ptr<platform::PrintOperation> operation;
         bool opened = false;
