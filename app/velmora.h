@@ -79,6 +79,7 @@ public:
     // UpdaterDelegate overrides:
     void updaterWillInstallUpdate() override;
     void updaterWillRelaunchApplication() override;
+    void updaterDidAbortInstall() override;
 
     // Launch mode.
     bool isLoginLaunchEvent();
@@ -116,6 +117,8 @@ public:
 
     // Installed-build watch.
     void checkInstalledBuild();
+    // Schedules the installed-build watch: a tick every 2 seconds, from 2 seconds on.
+    void startInstalledBuildWatch();
 
     // Read-only views for tests and the adapter.
     const std::set<std::string>& allowed() const { return allowedInstanceHosts; }

@@ -13,6 +13,9 @@ public:
     virtual void updaterWillInstallUpdate() = 0;
     // The updater is about to end the process and start the new build.
     virtual void updaterWillRelaunchApplication() = 0;
+    // An installation announced by `updaterWillInstallUpdate` failed or was given up, and the
+    // running build stays in its place and keeps running.
+    virtual void updaterDidAbortInstall() = 0;
 };
 
 class Updater {

@@ -13,6 +13,8 @@ namespace velmora {
 
 namespace {
 
+constexpr double kInstalledBuildInterval = 2.0;
+
 // The build number of the bundle as it is on disk now, or nullopt when the information
 // property list cannot be read or carries no text build number (for instance mid-replacement).
 std::optional<std::string> installedBuild(const platform::Files& files, const std::string& bundlePath) {
@@ -33,6 +35,11 @@ void yieldToUpdater(bool& updateInstalling, const std::shared_ptr<platform::Time
 }
 
 }  // namespace
+
+void Velmora::startInstalledBuildWatch() {
+    installedVersionTimer =
+        platform_.timers.scheduleRepeating(kInstalledBuildInterval, weakly([this] { checkInstalledBuild(); }));
+}
 
 void Velmora::checkInstalledBuild() {
     if (restartPending) return;
@@ -68,5 +75,14 @@ void Velmora::checkInstalledBuild() {
 void Velmora::updaterWillInstallUpdate() { yieldToUpdater(updateInstalling, installedVersionTimer); }
 
 void Velmora::updaterWillRelaunchApplication() { yieldToUpdater(updateInstalling, installedVersionTimer); }
+
+// The old build is still in its place and running: an ordinary quit keeps the process again, and
+// the watch resumes, so that a build installed over this copy by other means is still noticed.
+void Velmora::updaterDidAbortInstall() {
+    if (!updateInstalling || restartPending) return;
+    updateInstalling = false;
+    newBuildObserved.reset();
+    startInstalledBuildWatch();
+}
 
 }  // namespace velmora

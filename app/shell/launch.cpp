@@ -5,7 +5,6 @@
 namespace velmora {
 
 namespace {
-constexpr double kInstalledBuildInterval = 2.0;
 constexpr double kNotificationPollInterval = 60.0;
 }  // namespace
 
@@ -19,8 +18,7 @@ void Velmora::applicationDidFinishLaunching() {
 
     backgroundActivity = platform_.application.beginBackgroundActivity(texts::kBackgroundActivityReason);
     platform_.application.installQuitEventHandler();
-    installedVersionTimer =
-        platform_.timers.scheduleRepeating(kInstalledBuildInterval, weakly([this] { checkInstalledBuild(); }));
+    startInstalledBuildWatch();
     updaterController = platform_.updaters.makeUpdater(*this);
 
     // The delegate must be in place before the first click on a notification can arrive.

@@ -281,15 +281,25 @@ TEST(BuildWatch, AHelperMissingOrFailingToStartIsTriedAgainAtEveryTick) {
     }
 }
 
-TEST(BuildWatch, UpdaterCallsStopTheWatchForGood) {
+// The watch stops while the updater installs, so that it never races the updater with a second
+// relaunch; an installation given up leaves the old build running, and the watch resumes.
+TEST(BuildWatch, TheUpdaterStopsTheWatchUntilItGivesAnInstallationUp) {
     for (const auto announce : {&platform::UpdaterDelegate::updaterWillInstallUpdate,
                                 &platform::UpdaterDelegate::updaterWillRelaunchApplication}) {
         WatchRig r("41");
         const auto watchTimer = r.fake.timers.withInterval(2.0).at(0);
+        r.tick(build("42"));
         (r.fake.updaters.delegate->*announce)();
         EXPECT_FALSE(watchTimer->isValid());
         for (int i = 0; i < 4; ++i) r.tick(build("42"));
         EXPECT_TRUE(r.fake.processes.launched.empty());
+
+        r.fake.updaters.delegate->updaterDidAbortInstall();
+        // The observation made before the installation does not count: two fresh ticks.
+        r.tick(build("42"));
+        EXPECT_TRUE(r.fake.processes.launched.empty());
+        r.tick(build("42"));
+        EXPECT_EQ(r.fake.processes.launched.size(), 1u);
     }
 }
 

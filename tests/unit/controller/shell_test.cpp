@@ -293,6 +293,12 @@ TEST(Background, TerminationEndsTheProcessOnlyThroughAnOpenGate) {
         {"a relaunch into a newer build opens the restart gate", handOverToNewerBuild, 1, TerminateReply::Now},
         {"the updater installing opens the update gate",
          [](Rig& r) { r.fake.updaters.delegate->updaterWillInstallUpdate(); }, 0, TerminateReply::Now},
+        {"an installation given up closes the update gate again",
+         [](Rig& r) {
+             r.fake.updaters.delegate->updaterWillInstallUpdate();
+             r.fake.updaters.delegate->updaterDidAbortInstall();
+         },
+         0, TerminateReply::Cancel},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.behaviour);
