@@ -42,8 +42,12 @@ std::optional<foundation::PropertyListDictionary> readInfoDictionary(const std::
     return dictionary;
 }
 
-bool startBundleExecutable(const std::string& bundlePath, const foundation::PropertyListDictionary& info,
-                           const std::vector<std::string>& arguments, Activation activation) {
+namespace {
+
+// Starts the program; with `child` the process is the caller's child and its identifier is
+// written there, else GLib detaches it.
+bool start(const std::string& bundlePath, const foundation::PropertyListDictionary& info,
+           const std::vector<std::string>& arguments, Activation activation, GPid* child) {
     const auto name = executableName(info);
     if (!name) {
         return false;
@@ -67,10 +71,26 @@ bool startBundleExecutable(const std::string& bundlePath, const foundation::Prop
     // g_spawn_async without G_SPAWN_DO_NOT_REAP_CHILD forks twice, so the application is
     // nobody's zombie once the companion exits, and it reports a failed exec (missing file,
     // no execute permission) to us before it returns. Standard input is /dev/null by default.
-    const auto flags = static_cast<GSpawnFlags>(G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL);
-    const gboolean started = g_spawn_async(nullptr, argv.data(), envp, flags, leaveSession, nullptr, nullptr, nullptr);
+    auto flags = static_cast<GSpawnFlags>(G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL);
+    if (child) flags = static_cast<GSpawnFlags>(flags | G_SPAWN_DO_NOT_REAP_CHILD);
+    const gboolean started = g_spawn_async(nullptr, argv.data(), envp, flags, leaveSession, nullptr, child, nullptr);
     g_strfreev(envp);
     return started != FALSE;
+}
+
+}  // namespace
+
+bool startBundleExecutable(const std::string& bundlePath, const foundation::PropertyListDictionary& info,
+                           const std::vector<std::string>& arguments, Activation activation) {
+    return start(bundlePath, info, arguments, activation, nullptr);
+}
+
+std::optional<int> startBundleExecutableAsChild(const std::string& bundlePath,
+                                                const foundation::PropertyListDictionary& info,
+                                                const std::vector<std::string>& arguments, Activation activation) {
+    GPid child = 0;
+    if (!start(bundlePath, info, arguments, activation, &child)) return std::nullopt;
+    return child;
 }
 
 }  // namespace companion

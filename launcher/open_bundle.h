@@ -26,4 +26,10 @@ std::optional<foundation::PropertyListDictionary> readInfoDictionary(const std::
 bool startBundleExecutable(const std::string& bundlePath, const foundation::PropertyListDictionary& info,
                            const std::vector<std::string>& arguments, Activation activation);
 
+// Starts the program as startBundleExecutable does, but as a child of the caller, who must reap
+// it (waitpid) and may so learn how it ended; its process identifier, or nullopt as above.
+std::optional<int> startBundleExecutableAsChild(const std::string& bundlePath,
+                                                const foundation::PropertyListDictionary& info,
+                                                const std::vector<std::string>& arguments, Activation activation);
+
 }  // namespace companion

@@ -4,6 +4,9 @@
 #include <charconv>
 #include <csignal>
 #include <filesystem>
+#include <sys/wait.h>
+
+#include <system_error>
 #include <thread>
 
 namespace relaunch {
@@ -88,6 +91,26 @@ bool waitForProcessEnd(std::int32_t processId, const WaitLimits& limits) {
         std::this_thread::sleep_for(limits.pause);
     }
     return true;
+}
+
+FirstLaunch waitForFirstLaunch(int child, const std::string& keptBuild, const WaitLimits& limits) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(limits.limit);
+    const auto kept = [&keptBuild] {
+        std::error_code error;
+        return std::filesystem::exists(keptBuild, error) || error;
+    };
+    for (;;) {
+        if (!kept()) return FirstLaunch::Launched;
+        int status = 0;
+        if (::waitpid(child, &status, WNOHANG) == child) {
+            // Looked at again: the build may have launched and removed it just before it ended.
+            if (!kept() || (WIFEXITED(status) && WEXITSTATUS(status) == 0)) return FirstLaunch::Launched;
+            return FirstLaunch::Failed;
+        }
+        if (Clock::now() > deadline) return FirstLaunch::Unknown;
+        std::this_thread::sleep_for(limits.pause);
+    }
 }
 
 }  // namespace relaunch

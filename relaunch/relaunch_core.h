@@ -17,6 +17,7 @@ enum ExitStatus : int {
     kUnusable = 2,    // wrong arguments, or the path names no application bundle
     kWaitRanOut = 3,  // the old process was still there when the wait ended; nothing opened
     kOpenFailed = 4,  // the bundle's program could not be determined or started
+    kPutBack = 5,     // the new build did not start; the build it replaced is back and opened
 };
 
 // What a valid command line asks for.
@@ -50,5 +51,17 @@ std::optional<Request> parseCommandLine(std::span<const std::string_view> argume
 // Blocks until `processId` can no longer be signalled (true) or until `limits.limit` has passed
 // with the process still there (false), looking every `limits.pause`.
 bool waitForProcessEnd(std::int32_t processId, const WaitLimits& limits = {});
+
+// How the first launch of a new build went, as far as the helper can see.
+enum class FirstLaunch {
+    Launched,  // the build it replaced is no longer kept (the new build removes it once launched),
+               // or the program ended successfully (for instance, handing over to a running copy)
+    Failed,    // the program ended with a failure or a signal, the replaced build still kept
+    Unknown,   // still running, the replaced build still kept, when the wait ran out
+};
+
+// Watches `child` (a child process, which this reaps when it ends) until the replaced build at
+// `keptBuild` is gone, the child ends, or `limits.limit` has passed.
+FirstLaunch waitForFirstLaunch(int child, const std::string& keptBuild, const WaitLimits& limits = {});
 
 }  // namespace relaunch

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -124,6 +125,41 @@ TEST(RelaunchWait, LooksEveryPauseUntilTheProcessEndsOrTheLimitRunsOut) {
     EXPECT_TRUE(endedLater);
     EXPECT_GE(later, 0.35);
     EXPECT_LT(later, 2.0);
+}
+
+// The new build's first launch as the helper judges it: the new build removes the replaced one
+// once launched; a program that ends with a failure while it is still kept did not start.
+TEST(RelaunchFirstLaunch, TellsALaunchFromAFailureByTheKeptBuildAndTheExitStatus) {
+    const struct {
+        const char* behaviour;
+        void (*child)();
+        bool removesKeptBuild;
+        relaunch::FirstLaunch expected;
+    } cases[] = {
+        {"the new build launches and removes the kept one", [] { ::pause(); }, true, relaunch::FirstLaunch::Launched},
+        {"it ends at once with a failure", [] { ::_exit(1); }, false, relaunch::FirstLaunch::Failed},
+        {"it is killed", [] { ::raise(SIGKILL); }, false, relaunch::FirstLaunch::Failed},
+        {"it hands over to a running copy and ends well", [] { ::_exit(0); }, false, relaunch::FirstLaunch::Launched},
+        {"it still runs, the kept build still there, when the wait ends", [] { ::pause(); }, false,
+         relaunch::FirstLaunch::Unknown},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.behaviour);
+        char folder[] = "/tmp/velmora-kept-XXXXXX";
+        ASSERT_NE(::mkdtemp(folder), nullptr);
+        const std::string kept = std::string(folder) + "/Velmora.app";
+        std::filesystem::create_directory(kept);
+        const pid_t child = forkChild(c.child);
+        std::thread launch([&] {
+            std::this_thread::sleep_for(0.2s);
+            if (c.removesKeptBuild) std::filesystem::remove(kept);
+        });
+        EXPECT_EQ(relaunch::waitForFirstLaunch(child, kept, {1s, 0.02s}), c.expected);
+        launch.join();
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        std::filesystem::remove_all(folder);
+    }
 }
 
 TEST(LauncherBundlePath, RemovesThreeComponentsOfTheAbsoluteProgramPath) {

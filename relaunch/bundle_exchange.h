@@ -1,0 +1,29 @@
+// Putting an update in the place of a bundle in one step, and the copy of the replaced build that
+// an installation keeps until the new build has launched. Shared by the updater, which exchanges,
+// and the relaunch helper, which puts the kept build back when the new one does not start.
+// POSIX only, so that both programs can use it.
+#pragma once
+
+#include <string>
+
+namespace relaunch {
+
+// The hidden folder next to `bundlePath` that the installation by process `processId` unpacks
+// into, so that the exchange stays on one file system.
+std::string updateFolderFor(const std::string& bundlePath, int processId);
+
+// Where the installation by process `processId` keeps the build it replaced: the bundle's own
+// name inside that folder, which the exchange fills with the replaced build.
+std::string keptBuildFor(const std::string& bundlePath, int processId);
+
+// Writes every file and folder under `path`, and the folder holding it, to disk; 0 on success,
+// else the errno value of the first failure.
+int flushTree(const std::string& path);
+
+// Exchanges the trees at `first` and `second` in one step (renameat2 with RENAME_EXCHANGE) and
+// writes both folders holding them to disk, so that each path names a complete tree at every
+// moment, across a crash or a power loss; 0 on success, else the errno value (EINVAL on a file
+// system that cannot exchange).
+int exchangeTrees(const std::string& first, const std::string& second);
+
+}  // namespace relaunch
