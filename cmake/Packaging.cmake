@@ -4,6 +4,12 @@
 #   /usr/share/applications/fr.velmora.universal.desktop           the menu entry
 #   /usr/share/icons/hicolor/{scalable,128x128,256x256}/apps/      the icon
 #   /usr/share/metainfo/fr.velmora.universal.metainfo.xml          the software centre's description
+#   /etc/apt/sources.list.d/velmora.sources                        the vendor's APT repository (a conffile)
+#   /usr/share/keyrings/velmora.gpg                                the key that repository is signed with
+#
+# Its version is PROJECT_VERSION+VELMORA_BUILD_NUMBER (1.0.0+101), so that every build orders
+# after the one before it and APT updates an install from the repository. The source and its
+# key are there only when VELMORA_APT_KEY names the repository's public key.
 #
 # Everything here belongs to the install component "package", which a plain `cmake --install`
 # leaves out: an install to a prefix still gives PREFIX/Velmora.app alone and never writes to
@@ -34,10 +40,16 @@ foreach(size 128 256)
         COMPONENT package EXCLUDE_FROM_ALL)
 endforeach()
 
+include(${CMAKE_CURRENT_LIST_DIR}/AptSource.cmake)
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME velmora)
 set(CPACK_PACKAGE_VENDOR "Velmóra")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+if(NOT VELMORA_BUILD_NUMBER MATCHES "^[0-9]+$")
+    message(FATAL_ERROR "VELMORA_BUILD_NUMBER must be an integer, not \"${VELMORA_BUILD_NUMBER}\"")
+endif()
+set(CPACK_DEBIAN_PACKAGE_VERSION "${PROJECT_VERSION}+${VELMORA_BUILD_NUMBER}")
 set(CPACK_PACKAGE_HOMEPAGE_URL "https://${VELMORA_PUBLIC_HOST}/")
 set(CPACK_PACKAGE_CONTACT "Équipe Velmóra <support@${VELMORA_PUBLIC_HOST}>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Console d’administration de votre espace de réservation, avec ses notifications")
