@@ -1,5 +1,6 @@
-// sign-update: makes the Ed25519 key pair that signs update archives, and signs an archive
-// into the feed document the updater reads.
+// sign-update: makes the Ed25519 key pair that signs updates, and writes the feed document the
+// updater reads: the offer of an archive (its version, build, notes, address, size and SHA-256)
+// and the signature of the offer's exact text.
 //
 //   sign-update generate-key SECRET_KEY_FILE
 //       writes a new secret key (Base64) to the file, which must not exist yet, and prints the
@@ -8,7 +9,7 @@
 //       prints the public key of a secret key file
 //   sign-update sign SECRET_KEY_FILE ARCHIVE --url URL --version V --build B [--notes TEXT]
 //               [--output FEED]
-//       prints (or writes to FEED) the feed that offers ARCHIVE, downloadable at URL
+//       prints (or writes to FEED) the signed feed that offers ARCHIVE, downloadable at URL
 #include <fcntl.h>
 #include <glib.h>
 #include <json-glib/json-glib.h>
@@ -91,6 +92,15 @@ std::string hex(const unsigned char* data, size_t size) {
     return text;
 }
 
+std::string jsonText(JsonBuilder* builder, bool pretty) {
+    g_autoptr(JsonNode) root = json_builder_get_root(builder);
+    g_autoptr(JsonGenerator) generator = json_generator_new();
+    json_generator_set_root(generator, root);
+    json_generator_set_pretty(generator, pretty);
+    g_autofree char* text = json_generator_to_data(generator, nullptr);
+    return text;
+}
+
 int sign(int argc, char** argv) {
     g_autofree gchar* url = nullptr;
     g_autofree gchar* version = nullptr;
@@ -101,7 +111,9 @@ int sign(int argc, char** argv) {
         {"url", 0, 0, G_OPTION_ARG_STRING, &url, "https URL the archive is downloaded from", "URL"},
         {"version", 0, 0, G_OPTION_ARG_STRING, &version, "version shown to the user", "V"},
         {"build", 0, 0, G_OPTION_ARG_STRING, &build, "build number (CFBundleVersion)", "B"},
-        {"notes", 0, 0, G_OPTION_ARG_STRING, &notes, "release notes (French)", "TEXT"},
+        // Taken as the bytes given, not converted from the locale's character set: French notes
+        // must pass through a C locale too. They must be UTF-8.
+        {"notes", 0, 0, G_OPTION_ARG_FILENAME, &notes, "release notes (French, UTF-8)", "TEXT"},
         {"output", 0, 0, G_OPTION_ARG_FILENAME, &output, "write the feed here instead of printing it", "FEED"},
         {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr},
     };
@@ -112,6 +124,9 @@ int sign(int argc, char** argv) {
     // argv now holds the program, "sign", the key file and the archive.
     if (argc != 4 || !url || !version || !build)
         return fail("usage: sign SECRET_KEY_FILE ARCHIVE --url --version --build");
+    if (notes && !g_utf8_validate(notes, -1, nullptr)) return fail("the notes are not UTF-8");
+    // The updater fetches nothing else; a feed that names another address would offer in vain.
+    if (!g_str_has_prefix(url, "https://")) return fail("the archive's URL must be an https URL");
 
     const auto secretKey = readSecretKey(argv[2]);
     if (!secretKey) return fail(std::string("no secret key in ") + argv[2]);
@@ -120,33 +135,38 @@ int sign(int argc, char** argv) {
 
     unsigned char digest[crypto_hash_sha256_BYTES];
     crypto_hash_sha256(digest, archive->data(), archive->size());
+
+    g_autoptr(JsonBuilder) offerBuilder = json_builder_new();
+    json_builder_begin_object(offerBuilder);
+    json_builder_set_member_name(offerBuilder, "version");
+    json_builder_add_string_value(offerBuilder, version);
+    json_builder_set_member_name(offerBuilder, "build");
+    json_builder_add_string_value(offerBuilder, build);
+    json_builder_set_member_name(offerBuilder, "archive");
+    json_builder_add_string_value(offerBuilder, url);
+    json_builder_set_member_name(offerBuilder, "size");
+    json_builder_add_int_value(offerBuilder, static_cast<gint64>(archive->size()));
+    json_builder_set_member_name(offerBuilder, "sha256");
+    json_builder_add_string_value(offerBuilder, hex(digest, sizeof digest).c_str());
+    json_builder_set_member_name(offerBuilder, "notes");
+    json_builder_add_string_value(offerBuilder, notes ? notes : "");
+    json_builder_end_object(offerBuilder);
+    const std::string offer = jsonText(offerBuilder, false);
+
+    // The offer's bytes are signed as they are, and travel as a string: the updater checks
+    // exactly these bytes, with no JSON to bring into a canonical form first.
     unsigned char signature[crypto_sign_BYTES];
-    crypto_sign_detached(signature, nullptr, archive->data(), archive->size(), secretKey->data());
+    crypto_sign_detached(signature, nullptr, reinterpret_cast<const unsigned char*>(offer.data()), offer.size(),
+                         secretKey->data());
 
-    g_autoptr(JsonBuilder) builder = json_builder_new();
-    json_builder_begin_object(builder);
-    json_builder_set_member_name(builder, "version");
-    json_builder_add_string_value(builder, version);
-    json_builder_set_member_name(builder, "build");
-    json_builder_add_string_value(builder, build);
-    json_builder_set_member_name(builder, "archive");
-    json_builder_add_string_value(builder, url);
-    json_builder_set_member_name(builder, "size");
-    json_builder_add_int_value(builder, static_cast<gint64>(archive->size()));
-    json_builder_set_member_name(builder, "sha256");
-    json_builder_add_string_value(builder, hex(digest, sizeof digest).c_str());
-    json_builder_set_member_name(builder, "signature");
-    json_builder_add_string_value(builder, base64(signature, sizeof signature).c_str());
-    json_builder_set_member_name(builder, "notes");
-    json_builder_add_string_value(builder, notes ? notes : "");
-    json_builder_end_object(builder);
-
-    g_autoptr(JsonNode) root = json_builder_get_root(builder);
-    g_autoptr(JsonGenerator) generator = json_generator_new();
-    json_generator_set_root(generator, root);
-    json_generator_set_pretty(generator, TRUE);
-    g_autofree char* feed = json_generator_to_data(generator, nullptr);
-    const std::string text = std::string(feed) + "\n";
+    g_autoptr(JsonBuilder) feedBuilder = json_builder_new();
+    json_builder_begin_object(feedBuilder);
+    json_builder_set_member_name(feedBuilder, "offer");
+    json_builder_add_string_value(feedBuilder, offer.c_str());
+    json_builder_set_member_name(feedBuilder, "signature");
+    json_builder_add_string_value(feedBuilder, base64(signature, sizeof signature).c_str());
+    json_builder_end_object(feedBuilder);
+    const std::string text = jsonText(feedBuilder, true) + "\n";
     if (output) {
         const bool saved = g_file_set_contents(output, text.c_str(), static_cast<gssize>(text.size()), &error);
         if (!saved) return fail(error->message);

@@ -1,4 +1,4 @@
-// Whether a downloaded archive is the one the feed announced and was signed with our key.
+// Whether a downloaded archive is the one the signed offer announced.
 #pragma once
 
 #include <cstdint>
@@ -7,13 +7,12 @@
 #include <string>
 
 #include "platform/gtk/updater/update_feed.h"
-#include "platform/gtk/updater/update_settings.h"
 
 namespace gtk {
 
-// Checks the archive's size, then its SHA-256 digest, then its Ed25519 signature against
-// `publicKey`; nullopt when all three hold, else the French reason for the first that fails.
-std::optional<std::string> checkArchive(std::span<const std::uint8_t> archive, const UpdateFeed& feed,
-                                        const UpdatePublicKey& publicKey);
+// Checks the archive's size, then its SHA-256 digest, against those of the offer; nullopt when
+// both hold, else the French reason for the first that fails. The offer's signature covers the
+// digest, so an archive that matches it is the one the holder of the key announced.
+std::optional<std::string> checkArchive(std::span<const std::uint8_t> archive, const UpdateFeed& feed);
 
 }  // namespace gtk

@@ -28,7 +28,6 @@ constexpr int kInstallButton = 1;
 struct StageJob {
     std::shared_ptr<GBytes> archive;
     UpdateFeed feed;
-    UpdatePublicKey publicKey{};
     RunningCopy running;
 };
 using StageResult = std::variant<StagedUpdate, std::string>;
@@ -37,7 +36,7 @@ void stageInThread(GTask* task, gpointer, gpointer data, GCancellable*) {
     const auto* job = static_cast<StageJob*>(data);
     gsize size = 0;
     const auto* bytes = static_cast<const std::uint8_t*>(g_bytes_get_data(job->archive.get(), &size));
-    auto* result = new StageResult(stageUpdate({bytes, size}, job->feed, job->publicKey, job->running));
+    auto* result = new StageResult(stageUpdate({bytes, size}, job->feed, job->running));
     g_task_return_pointer(task, result, [](gpointer staged) { delete static_cast<StageResult*>(staged); });
 }
 
@@ -130,7 +129,7 @@ void GtkUpdater::startCheck(bool userAsked) {
 }
 
 void GtkUpdater::judgeFeed(const std::string& document) {
-    auto parsed = parseUpdateFeed(document);
+    auto parsed = readSignedFeed(document, *settings_.publicKey);
     if (auto* reason = std::get_if<std::string>(&parsed)) return checkFailed(*reason);
     auto& feed = std::get<UpdateFeed>(parsed);
     if (foundation::numericCompare(feed.build, running_.build) <= 0) {
@@ -178,8 +177,7 @@ void GtkUpdater::install() {
 void GtkUpdater::stage(GBytes* archive) {
     // Hashing, verifying and unpacking a few megabytes would stall the window; a worker thread
     // does it with copies of what it needs and touches nothing but files of its own.
-    auto* job = new StageJob{std::shared_ptr<GBytes>(g_bytes_ref(archive), g_bytes_unref), *offered_,
-                             *settings_.publicKey, running_};
+    auto* job = new StageJob{std::shared_ptr<GBytes>(g_bytes_ref(archive), g_bytes_unref), *offered_, running_};
     GTask* task = g_task_new(nullptr, cancellable_, onStaged, this);
     g_task_set_task_data(task, job, [](gpointer data) { delete static_cast<StageJob*>(data); });
     g_task_run_in_thread(task, stageInThread);

@@ -1,8 +1,8 @@
 #include "platform/gtk/updater/update_feed.h"
 
 #include <json-glib/json-glib.h>
+#include <sodium.h>
 
-#include <algorithm>
 #include <optional>
 
 #include "platform/foundation/base64.h"
@@ -43,14 +43,14 @@ bool decodeDigest(const std::string& hex, std::array<std::uint8_t, 32>& digest) 
     return true;
 }
 
-// Only https archives are fetched: the signature protects the bytes, but the transport keeps
-// the feed's other facts (the notes, the version shown) from being changed on the way.
+// Only https archives are fetched: the signed digest already holds the bytes, but https keeps
+// what a user downloads from being watched or held up by anyone on the way.
 bool isHttpsUrl(const std::string& text) {
     const auto url = foundation::Url::parse(text);
     return url && url->scheme() == "https" && url->host() && !url->host()->empty();
 }
 
-std::variant<UpdateFeed, std::string> readFeed(JsonObject* object) {
+std::variant<UpdateFeed, std::string> readOffer(JsonObject* object) {
     UpdateFeed feed;
     const auto version = stringMember(object, "version");
     if (!version || version->empty()) return invalidField("version");
@@ -75,11 +75,6 @@ std::variant<UpdateFeed, std::string> readFeed(JsonObject* object) {
     const auto digest = stringMember(object, "sha256");
     if (!digest || !decodeDigest(*digest, feed.sha256)) return invalidField("sha256");
 
-    const auto signatureText = stringMember(object, "signature");
-    const auto signature = signatureText ? foundation::decodeBase64Strict(*signatureText) : std::nullopt;
-    if (!signature || signature->size() != feed.signature.size()) return invalidField("signature");
-    std::copy(signature->begin(), signature->end(), feed.signature.begin());
-
     if (json_object_has_member(object, "notes")) {
         const auto notes = stringMember(object, "notes");
         if (!notes) return invalidField("notes");
@@ -88,16 +83,43 @@ std::variant<UpdateFeed, std::string> readFeed(JsonObject* object) {
     return feed;
 }
 
+// The document's root object, or null when the text is no JSON object; `parser` owns it.
+JsonObject* rootObject(JsonParser* parser, std::string_view text) {
+    if (text.empty() || !json_parser_load_from_data(parser, text.data(), static_cast<gssize>(text.size()), nullptr))
+        return nullptr;
+    JsonNode* root = json_parser_get_root(parser);
+    return root && JSON_NODE_HOLDS_OBJECT(root) ? json_node_get_object(root) : nullptr;
+}
+
+// Whether `signature` (Base64) is the key's Ed25519 signature of the offer text's bytes.
+bool offerSigned(const std::string& offer, const std::optional<std::string>& signature,
+                 const UpdatePublicKey& publicKey) {
+    // sodium_init() may be called from any thread and any number of times; only a failure to
+    // set the library up (no usable random source) makes it negative.
+    if (!signature || sodium_init() < 0) return false;
+    const auto bytes = foundation::decodeBase64Strict(*signature);
+    static_assert(sizeof(UpdatePublicKey) == crypto_sign_PUBLICKEYBYTES);
+    return bytes && bytes->size() == crypto_sign_BYTES &&
+           crypto_sign_verify_detached(bytes->data(), reinterpret_cast<const unsigned char*>(offer.data()),
+                                       offer.size(), publicKey.data()) == 0;
+}
+
 }  // namespace
 
-std::variant<UpdateFeed, std::string> parseUpdateFeed(std::string_view document) {
-    if (document.empty()) return std::string(update_texts::kFeedUnreadable);
-    g_autoptr(JsonParser) parser = json_parser_new();
-    if (!json_parser_load_from_data(parser, document.data(), static_cast<gssize>(document.size()), nullptr))
-        return std::string(update_texts::kFeedUnreadable);
-    JsonNode* root = json_parser_get_root(parser);
-    if (!root || !JSON_NODE_HOLDS_OBJECT(root)) return std::string(update_texts::kFeedUnreadable);
-    return readFeed(json_node_get_object(root));
+std::variant<UpdateFeed, std::string> readSignedFeed(std::string_view document, const UpdatePublicKey& publicKey) {
+    g_autoptr(JsonParser) envelopeParser = json_parser_new();
+    JsonObject* envelope = rootObject(envelopeParser, document);
+    if (!envelope) return std::string(update_texts::kFeedUnreadable);
+    // The offer's text is held as the signer wrote it, and nothing of it is read before its
+    // signature holds: not even whether it is JSON.
+    const auto offer = stringMember(envelope, "offer");
+    if (!offer || !offerSigned(*offer, stringMember(envelope, "signature"), publicKey))
+        return std::string(update_texts::kFeedNotSigned);
+
+    g_autoptr(JsonParser) offerParser = json_parser_new();
+    JsonObject* object = rootObject(offerParser, *offer);
+    if (!object) return std::string(update_texts::kFeedUnreadable);
+    return readOffer(object);
 }
 
 }  // namespace gtk

@@ -95,8 +95,8 @@ std::optional<std::string> judgeUnpackedBundle(const std::string& path, const Ru
 }
 
 std::variant<StagedUpdate, std::string> stageUpdate(std::span<const std::uint8_t> archive, const UpdateFeed& feed,
-                                                    const UpdatePublicKey& publicKey, const RunningCopy& running) {
-    if (auto refused = checkArchive(archive, feed, publicKey)) return *refused;
+                                                    const RunningCopy& running) {
+    if (auto refused = checkArchive(archive, feed)) return *refused;
 
     StagedUpdate staged{stagingFolderFor(running.bundlePath, running.processId), {}};
     staged.bundlePath = staged.folder + "/" + kArchivedBundleName;

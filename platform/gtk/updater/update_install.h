@@ -42,11 +42,11 @@ std::string asidePathFor(const std::string& bundlePath, int processId);
 // program executable. nullopt when fit, else the French reason.
 std::optional<std::string> judgeUnpackedBundle(const std::string& path, const RunningCopy& running);
 
-// Checks the archive against the feed and the key, unpacks it into a fresh staging folder and
+// Checks the archive against the signed offer, unpacks it into a fresh staging folder and
 // judges the bundle in it. On failure the staging folder is gone again and the French reason
 // is returned; the running bundle is never touched.
 std::variant<StagedUpdate, std::string> stageUpdate(std::span<const std::uint8_t> archive, const UpdateFeed& feed,
-                                                    const UpdatePublicKey& publicKey, const RunningCopy& running);
+                                                    const RunningCopy& running);
 
 // Removes a folder and everything in it, without following symbolic links; best effort.
 void removeTree(const std::string& path);

@@ -1,16 +1,13 @@
 // What the bundle's information property list says about updates.
 #pragma once
 
-#include <array>
-#include <cstdint>
 #include <optional>
 #include <string>
 
 #include "platform/foundation/property_list.h"
+#include "platform/gtk/updater/update_feed.h"
 
 namespace gtk {
-
-using UpdatePublicKey = std::array<std::uint8_t, 32>;
 
 struct UpdaterSettings {
     std::optional<std::string> feedUrl;        // "SUFeedURL", only when it is an https URL

@@ -29,12 +29,12 @@ inline constexpr const char* kFeedUnreadable = "la description de la mise à jou
 inline constexpr const char* kFeedFieldPrefix = "la description de la mise à jour est invalide (champ « ";
 inline constexpr const char* kFeedFieldSuffix = " »).";
 inline constexpr const char* kFeedTooLarge = "la description de la mise à jour est trop volumineuse.";
+inline constexpr const char* kFeedNotSigned = "la description de la mise à jour n’est pas signée correctement.";
 
 // Reasons an installation fails.
 inline constexpr const char* kArchiveUnreachable = "l’archive de la mise à jour n’a pas pu être téléchargée.";
 inline constexpr const char* kSizeMismatch = "la taille de l’archive ne correspond pas à celle annoncée.";
 inline constexpr const char* kDigestMismatch = "l’empreinte de l’archive ne correspond pas à celle annoncée.";
-inline constexpr const char* kBadSignature = "la signature de l’archive n’est pas valable.";
 inline constexpr const char* kUnpackFailed = "l’archive est endommagée ou incomplète.";
 inline constexpr const char* kUnpackWriteFailed = "les fichiers de l’archive n’ont pas pu être écrits.";
 inline constexpr const char* kForbiddenEntryPrefix = "l’archive contient un chemin interdit : ";

@@ -1,8 +1,10 @@
-// The updater's file side: the feed and the settings it is read with, the archive's check, its
-// unpacking (hostile archives included), the swap of the bundles and the leftovers of earlier runs.
+// The updater's side without a main loop: the signed feed and the settings it is read with, the
+// archive's check, its unpacking (hostile archives included), the swap of the bundles and the
+// leftovers of earlier runs.
 #include <archive.h>
 #include <archive_entry.h>
 #include <gtest/gtest.h>
+#include <json-glib/json-glib.h>
 #include <sodium.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -103,24 +105,14 @@ std::vector<Entry> bundleEntries(const std::string& build) {
             file("Velmora.app/Contents/MacOS/VelmoraRelaunch", "#!/bin/sh\nexit 0\n", 0755)};
 }
 
-struct KeyPair {
-    UpdatePublicKey publicKey{};
-    std::array<std::uint8_t, crypto_sign_SECRETKEYBYTES> secretKey{};
-    KeyPair() {
-        if (sodium_init() < 0) throw std::runtime_error("sodium_init");
-        crypto_sign_keypair(publicKey.data(), secretKey.data());
-    }
-};
-
-// A feed that announces `archive` exactly, signed with `keys`.
-UpdateFeed signedFeed(const Bytes& archive, const KeyPair& keys) {
+// The size and digest an offer announces for `archive`.
+UpdateFeed offerFor(const Bytes& archive) {
     UpdateFeed feed;
     feed.version = "1.1.0";
     feed.build = "101";
     feed.archiveUrl = "https://velmora.fr/mises-a-jour/Velmora-101.tar.gz";
     feed.size = archive.size();
     crypto_hash_sha256(feed.sha256.data(), archive.data(), archive.size());
-    crypto_sign_detached(feed.signature.data(), nullptr, archive.data(), archive.size(), keys.secretKey.data());
     return feed;
 }
 
@@ -135,31 +127,68 @@ Strings treeOf(const std::string& root) {
 
 // ---- The feed ----
 
-// 64 bytes of 0x01, Base64.
-const std::string kSignature =
-    "AQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQ==";
+struct KeyPair {
+    UpdatePublicKey publicKey{};
+    std::array<std::uint8_t, crypto_sign_SECRETKEYBYTES> secretKey{};
+    KeyPair() {
+        if (sodium_init() < 0) throw std::runtime_error("sodium_init");
+        crypto_sign_keypair(publicKey.data(), secretKey.data());
+    }
 
-// A feed document with `member` replaced by `value` (raw JSON), or left out when `value` is null.
-std::string feedWith(const std::string& member = "", const char* value = nullptr) {
-    const std::pair<std::string, std::string> members[] = {
+    // The Base64 signature of `text`'s bytes.
+    std::string sign(const std::string& text) const {
+        std::array<std::uint8_t, crypto_sign_BYTES> signature{};
+        crypto_sign_detached(signature.data(), nullptr, reinterpret_cast<const std::uint8_t*>(text.data()), text.size(),
+                             secretKey.data());
+        g_autofree char* encoded = g_base64_encode(signature.data(), signature.size());
+        return encoded;
+    }
+};
+
+using Members = std::vector<std::pair<std::string, std::string>>;
+
+// A JSON object of these members, their values given as raw JSON.
+std::string jsonObject(const Members& members) {
+    std::string object;
+    for (const auto& [name, json] : members) {
+        object.append(object.empty() ? "{\"" : ", \"").append(name).append("\": ").append(json);
+    }
+    return object + "}";
+}
+
+// An offer's text with `member` replaced by `value` (raw JSON), or left out when `value` is null.
+std::string offerWith(const std::string& member = "", const char* value = nullptr) {
+    const Members members = {
         {"version", "\"1.1.0\""},
         {"build", "\"101\""},
         {"archive", "\"https://velmora.fr/mises-a-jour/Velmora-101.tar.gz\""},
         {"size", "123456"},
         {"sha256", "\"00112233445566778899aabbccddeeff00112233445566778899AABBCCDDEEFF\""},
-        {"signature", "\"" + kSignature + "\""},
         {"notes", "\"Corrections et améliorations.\""},
     };
-    std::string document;
+    Members chosen;
     for (const auto& [name, json] : members) {
-        if (name == member && !value) continue;
-        document += (document.empty() ? "{\"" : ", \"") + name + "\": " + (name == member ? value : json);
+        if (name != member) chosen.emplace_back(name, json);
+        if (name == member && value) chosen.emplace_back(name, value);
     }
-    return document + "}";
+    return jsonObject(chosen);
 }
 
-TEST(UpdateFeed, ReadsEveryMemberOfAWellFormedFeed) {
-    const auto parsed = parseUpdateFeed(feedWith());
+// `text` as a JSON string.
+std::string jsonString(const std::string& text) {
+    g_autoptr(JsonNode) node = json_node_init_string(json_node_alloc(), text.c_str());
+    g_autofree char* json = json_to_string(node, FALSE);
+    return json;
+}
+
+// The feed document that carries `offer` with its signature by `keys`.
+std::string signedFeed(const std::string& offer, const KeyPair& keys) {
+    return jsonObject({{"offer", jsonString(offer)}, {"signature", jsonString(keys.sign(offer))}});
+}
+
+TEST(UpdateFeed, ReadsEveryMemberOfASignedOffer) {
+    const KeyPair keys;
+    const auto parsed = readSignedFeed(signedFeed(offerWith(), keys), keys.publicKey);
     ASSERT_TRUE(std::holds_alternative<UpdateFeed>(parsed)) << std::get<std::string>(parsed);
     const auto& feed = std::get<UpdateFeed>(parsed);
     EXPECT_EQ(feed.version, "1.1.0");
@@ -168,14 +197,73 @@ TEST(UpdateFeed, ReadsEveryMemberOfAWellFormedFeed) {
     EXPECT_EQ(feed.size, 123456u);
     EXPECT_EQ(feed.sha256[0], 0x00);
     EXPECT_EQ(feed.sha256[31], 0xff);  // upper-case hex digits read too
-    EXPECT_EQ(feed.signature[63], 0x01);
     EXPECT_EQ(feed.notes, "Corrections et améliorations.");
-    const auto withoutNotes = parseUpdateFeed(feedWith("notes", nullptr));
+    const auto withoutNotes = readSignedFeed(signedFeed(offerWith("notes", nullptr), keys), keys.publicKey);
     ASSERT_TRUE(std::holds_alternative<UpdateFeed>(withoutNotes));
     EXPECT_EQ(std::get<UpdateFeed>(withoutNotes).notes, "");
 }
 
-TEST(UpdateFeed, RefusesEveryMalformedMemberAndNamesIt) {
+TEST(UpdateFeed, OffersNothingThatIsNotExactlyWhatTheBundlesKeySigned) {
+    const KeyPair keys, otherKeys;
+    const std::string offer = offerWith();
+    const std::string signature = jsonString(keys.sign(offer));
+    const std::string notSigned = "la description de la mise à jour n’est pas signée correctement.";
+    const std::string unreadable = "la description de la mise à jour est illisible.";
+    const struct {
+        const char* behaviour;
+        std::string document;
+        std::optional<std::string> refusal;
+        const UpdatePublicKey* key = nullptr;  // the bundle's, unless given
+    } cases[] = {
+        {"as signed", signedFeed(offer, keys), std::nullopt},
+        {"the offer's text written with escapes: its bytes are what was signed",
+         jsonObject({{"offer", jsonString(offer).replace(jsonString(offer).find("é"), 2, "\\u00e9")},
+                     {"signature", signature}}),
+         std::nullopt},
+        {"the notes changed after signing",
+         jsonObject({{"offer", jsonString(offerWith("notes", "\"Mise à jour urgente : installez-la.\""))},
+                     {"signature", signature}}),
+         notSigned},
+        {"the build changed after signing",
+         jsonObject({{"offer", jsonString(offerWith("build", "\"999\""))}, {"signature", signature}}), notSigned},
+        {"the archive's address changed after signing",
+         jsonObject({{"offer", jsonString(offerWith("archive", "\"https://autre-site.example/Velmora.tar.gz\""))},
+                     {"signature", signature}}),
+         notSigned},
+        {"a space added, the same JSON in other bytes",
+         jsonObject({{"offer", jsonString(" " + offer)}, {"signature", signature}}), notSigned},
+        {"signed with another key", signedFeed(offer, otherKeys), notSigned},
+        {"checked against another key", signedFeed(offer, keys), notSigned, &otherKeys.publicKey},
+        {"a signature of 63 bytes",
+         jsonObject({{"offer", jsonString(offer)}, {"signature", jsonString(std::string(84, 'A'))}}), notSigned},
+        {"a signature that is no Base64",
+         jsonObject({{"offer", jsonString(offer)}, {"signature", "\"signé par nous\""}}), notSigned},
+        {"no signature", jsonObject({{"offer", jsonString(offer)}}), notSigned},
+        {"the offer as an object, its text signed", jsonObject({{"offer", offer}, {"signature", signature}}),
+         notSigned},
+        {"a feed of the former kind, signing only the archive",
+         offer.substr(0, offer.size() - 1) + ", \"signature\": " + signature + "}", notSigned},
+        {"a signed text that is no JSON", signedFeed("version 1.1.0", keys), unreadable},
+        {"a signed array", signedFeed("[" + offer + "]", keys), unreadable},
+        {"no JSON at all", "<!doctype html><p>Erreur</p>", unreadable},
+        {"cut short", signedFeed(offer, keys).substr(0, 60), unreadable},
+        {"empty", "", unreadable},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.behaviour);
+        const auto parsed = readSignedFeed(c.document, c.key ? *c.key : keys.publicKey);
+        if (!c.refusal) {
+            ASSERT_TRUE(std::holds_alternative<UpdateFeed>(parsed)) << std::get<std::string>(parsed);
+            EXPECT_EQ(std::get<UpdateFeed>(parsed).notes, "Corrections et améliorations.");
+        } else {
+            ASSERT_TRUE(std::holds_alternative<std::string>(parsed));
+            EXPECT_EQ(std::get<std::string>(parsed), *c.refusal);
+        }
+    }
+}
+
+TEST(UpdateFeed, RefusesEveryMalformedMemberOfASignedOfferAndNamesIt) {
+    const KeyPair keys;
     const struct {
         const char* member;
         const char* value;  // nullptr: left out
@@ -194,24 +282,15 @@ TEST(UpdateFeed, RefusesEveryMalformedMemberAndNamesIt) {
         {"size", "600000000"},  // beyond the largest archive
         {"sha256", "\"00112233445566778899aabbccddeeff00112233445566778899aabbccddeef\""},
         {"sha256", "\"g0112233445566778899aabbccddeeff00112233445566778899aabbccddeeff\""},
-        {"signature", "\"AQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEB\""},
-        {"signature",
-         "\"AQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEB\\nAQEBAQEBAQEBAQEBAQEBAQEBAQ==\""},
-        {"signature", nullptr},
+        {"sha256", nullptr},
         {"notes", "[\"a\"]"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.member) + " = " + (c.value ? c.value : "absent"));
-        const auto parsed = parseUpdateFeed(feedWith(c.member, c.value));
+        const auto parsed = readSignedFeed(signedFeed(offerWith(c.member, c.value), keys), keys.publicKey);
         ASSERT_TRUE(std::holds_alternative<std::string>(parsed));
-        EXPECT_NE(std::get<std::string>(parsed).find(std::string("« ") + c.member + " »"), std::string::npos)
-            << std::get<std::string>(parsed);
-    }
-    for (const std::string& document : {std::string(), std::string("<!doctype html><p>Erreur</p>"),
-                                        feedWith().substr(0, 60), "[" + feedWith() + "]", std::string("\"101\"")}) {
-        const auto parsed = parseUpdateFeed(document);
-        ASSERT_TRUE(std::holds_alternative<std::string>(parsed)) << document;
-        EXPECT_EQ(std::get<std::string>(parsed), "la description de la mise à jour est illisible.");
+        EXPECT_EQ(std::get<std::string>(parsed),
+                  std::string("la description de la mise à jour est invalide (champ « ") + c.member + " »).");
     }
 }
 
@@ -234,42 +313,28 @@ TEST(UpdaterSettings, TakesOnlyUsableValuesFromTheInfoDictionary) {
 
 // ---- The archive ----
 
-TEST(ArchiveCheck, AcceptsOnlyTheAnnouncedArchiveSignedWithTheBundlesKey) {
-    const KeyPair keys, otherKeys;
+TEST(ArchiveCheck, AcceptsOnlyTheArchiveOfTheSignedSizeAndDigest) {
     const Bytes archive = makeTarGz(bundleEntries("101"));
     const std::string digest = "l’empreinte de l’archive ne correspond pas à celle annoncée.";
-    const std::string signature = "la signature de l’archive n’est pas valable.";
     const std::string size = "la taille de l’archive ne correspond pas à celle annoncée.";
     const struct {
         const char* behaviour;
-        std::function<void(Bytes&, UpdateFeed&, UpdatePublicKey&)> change;
+        std::function<void(Bytes&)> change;
         std::optional<std::string> expected;
     } cases[] = {
-        {"as signed", [](Bytes&, UpdateFeed&, UpdatePublicKey&) {}, std::nullopt},
-        {"one byte changed", [](Bytes& bytes, UpdateFeed&, UpdatePublicKey&) { bytes[bytes.size() / 2] ^= 1; }, digest},
-        {"one byte changed and the digest recomputed, as an attacker would",
-         [](Bytes& bytes, UpdateFeed& feed, UpdatePublicKey&) {
-             bytes[bytes.size() / 2] ^= 1;
-             crypto_hash_sha256(feed.sha256.data(), bytes.data(), bytes.size());
-         },
-         signature},
-        {"signed with another key",
-         [&](Bytes& bytes, UpdateFeed& feed, UpdatePublicKey&) { feed = signedFeed(bytes, otherKeys); }, signature},
-        {"checked against another key", [&](Bytes&, UpdateFeed&, UpdatePublicKey& key) { key = otherKeys.publicKey; },
-         signature},
-        {"a signature with one bit changed",
-         [](Bytes&, UpdateFeed& feed, UpdatePublicKey&) { feed.signature[5] ^= 0x10; }, signature},
-        {"a byte more", [](Bytes& bytes, UpdateFeed&, UpdatePublicKey&) { bytes.push_back(0); }, size},
-        {"cut short", [](Bytes& bytes, UpdateFeed&, UpdatePublicKey&) { bytes.resize(bytes.size() - 10); }, size},
-        {"another size announced", [](Bytes&, UpdateFeed& feed, UpdatePublicKey&) { feed.size += 1; }, size},
+        {"as announced", [](Bytes&) {}, std::nullopt},
+        {"one byte changed", [](Bytes& bytes) { bytes[bytes.size() / 2] ^= 1; }, digest},
+        {"the last byte changed", [](Bytes& bytes) { bytes.back() ^= 0x80; }, digest},
+        {"another archive of the same size", [](Bytes& bytes) { std::reverse(bytes.begin(), bytes.end()); }, digest},
+        {"a byte more", [](Bytes& bytes) { bytes.push_back(0); }, size},
+        {"cut short", [](Bytes& bytes) { bytes.resize(bytes.size() - 10); }, size},
+        {"nothing", [](Bytes& bytes) { bytes.clear(); }, size},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.behaviour);
         Bytes bytes = archive;
-        UpdateFeed feed = signedFeed(archive, keys);
-        UpdatePublicKey key = keys.publicKey;
-        c.change(bytes, feed, key);
-        EXPECT_EQ(checkArchive(bytes, feed, key), c.expected);
+        c.change(bytes);
+        EXPECT_EQ(checkArchive(bytes, offerFor(archive)), c.expected);
     }
 }
 
@@ -424,13 +489,12 @@ TEST(BundleSwap, PutsTheNewBundleInPlaceOrLeavesTheOldOneWhereverARenameFails) {
     }
 }
 
-TEST(StageUpdate, UnpacksASignedNewerBundleNextToTheRunningOne) {
+TEST(StageUpdate, UnpacksTheAnnouncedNewerBundleNextToTheRunningOne) {
     TempFolder scratch;
     makeBundle(scratch / "Velmora.app", "100");
-    const KeyPair keys;
     const Bytes archive = makeTarGz(bundleEntries("101"));
-    const auto staged = stageUpdate(archive, signedFeed(archive, keys), keys.publicKey,
-                                    {scratch / "Velmora.app", "100", "fr.velmora.universal", 4242});
+    const auto staged =
+        stageUpdate(archive, offerFor(archive), {scratch / "Velmora.app", "100", "fr.velmora.universal", 4242});
     ASSERT_TRUE(std::holds_alternative<StagedUpdate>(staged)) << std::get<std::string>(staged);
     EXPECT_EQ(std::get<StagedUpdate>(staged).folder, scratch / ".Velmora.app.update-4242");
     EXPECT_EQ(std::get<StagedUpdate>(staged).bundlePath, scratch / ".Velmora.app.update-4242/Velmora.app");
@@ -457,9 +521,10 @@ TEST(StageUpdate, EveryRefusalLeavesOnlyTheRunningBundle) {
         const char* behaviour;
         std::vector<Entry> entries;
         const char* expected;
-        bool otherKey = false;
+        bool otherAnnounced = false;
     } cases[] = {
-        {"a bad signature", bundleEntries("101"), "la signature de l’archive n’est pas valable.", true},
+        {"another archive than the one announced", bundleEntries("101"),
+         "l’empreinte de l’archive ne correspond pas à celle annoncée.", true},
         {"a traversal entry after the bundle", changed("101", [](auto& e) { e.push_back(file("../evil", "x")); }),
          "l’archive contient un chemin interdit : ../evil"},
         {"the same build as the running one", bundleEntries("100"), notNewer},
@@ -478,14 +543,17 @@ TEST(StageUpdate, EveryRefusalLeavesOnlyTheRunningBundle) {
           symlink("Velmora.app", "vrai")},
          unusable},
     };
-    const KeyPair keys, otherKeys;
+    const Bytes other = makeTarGz(bundleEntries("102"));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.behaviour);
         TempFolder scratch;
         makeBundle(scratch / "Velmora.app", "100");
         const Bytes archive = makeTarGz(c.entries);
-        const auto staged = stageUpdate(archive, signedFeed(archive, c.otherKey ? otherKeys : keys), keys.publicKey,
-                                        {scratch / "Velmora.app", "100", "fr.velmora.universal", 4242});
+        // An archive of the same size whose digest differs from the announced one.
+        UpdateFeed announced = offerFor(c.otherAnnounced ? other : archive);
+        if (c.otherAnnounced) announced.size = archive.size();
+        const auto staged =
+            stageUpdate(archive, announced, {scratch / "Velmora.app", "100", "fr.velmora.universal", 4242});
         ASSERT_TRUE(std::holds_alternative<std::string>(staged));
         EXPECT_EQ(std::get<std::string>(staged), c.expected);
         EXPECT_EQ(buildAt(scratch / "Velmora.app"), infoPlist("100"));
