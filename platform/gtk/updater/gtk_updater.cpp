@@ -46,6 +46,8 @@ std::string fetchFailure(const FetchResult& fetched, const char* unreachable, co
             return update_texts::kHttpStatusPrefix + std::to_string(fetched.status) + ".";
         case FetchResult::Outcome::TooLarge:
             return tooLarge;
+        case FetchResult::Outcome::NotHttps:
+            return update_texts::kNotHttps;
         default:
             return unreachable;
     }
@@ -82,6 +84,11 @@ GtkUpdater::GtkUpdater(Context& context, platform::Application& application, pla
 
 GtkUpdater::~GtkUpdater() {
     g_cancellable_cancel(cancellable_);
+    if (download_) {
+        g_cancellable_cancel(download_);
+        g_object_unref(download_);
+    }
+    if (GtkWindow* dialog = forgetProgressDialog()) closeUpdateDialogSilently(dialog);
     if (offerDialog_) {
         g_object_remove_weak_pointer(G_OBJECT(offerDialog_), reinterpret_cast<gpointer*>(&offerDialog_));
         closeUpdateDialogSilently(offerDialog_);
@@ -108,6 +115,7 @@ void GtkUpdater::startCheck(bool userAsked) {
             return;
         case Stage::Installing:
             // The installation ends in a relaunch or in a message of its own.
+            if (progressDialog_) gtk_window_present(progressDialog_);
             return;
         case Stage::Idle:
             break;
@@ -119,7 +127,7 @@ void GtkUpdater::startCheck(bool userAsked) {
     stage_ = Stage::Checking;
     // The callback is never called once the cancellable is cancelled, which the destructor
     // does first, so `this` is alive whenever it runs.
-    fetchBounded(session_, *settings_.feedUrl, kLargestFeed, cancellable_, [this](const FetchResult& fetched) {
+    fetchBounded(session_, *settings_.feedUrl, kLargestFeed, cancellable_, {}, [this](const FetchResult& fetched) {
         if (fetched.outcome != FetchResult::Outcome::Received)
             return checkFailed(fetchFailure(fetched, update_texts::kUnreachable, update_texts::kFeedTooLarge));
         gsize size = 0;
@@ -166,12 +174,47 @@ void GtkUpdater::offerAnswered(bool installNow) {
 
 void GtkUpdater::install() {
     stage_ = Stage::Installing;
-    fetchBounded(session_, offered_->archiveUrl, offered_->size, cancellable_, [this](const FetchResult& fetched) {
-        // More bytes than announced is a size mismatch, whatever the rest would have been.
-        if (fetched.outcome != FetchResult::Outcome::Received)
-            return installFailed(fetchFailure(fetched, update_texts::kArchiveUnreachable, update_texts::kSizeMismatch));
-        stage(fetched.body.get());
-    });
+    download_ = g_cancellable_new();
+    // "Annuler", or closing the dialog, gives the download up; nothing has been changed yet.
+    progressDialog_ = openProgressDialog(
+        context_,
+        {update_texts::kOfferTitle, update_texts::kDownloading, update_texts::kOfferVersionPrefix + offered_->version},
+        update_texts::kCancel, [this](int) { downloadCancelled(); });
+    // As for the offer: GTK may destroy the dialog by itself.
+    g_object_add_weak_pointer(G_OBJECT(progressDialog_), reinterpret_cast<gpointer*>(&progressDialog_));
+    const auto announced = static_cast<double>(offered_->size);
+    // Neither callback runs once `download_` is cancelled, which the destructor does, so `this`
+    // is alive whenever they run.
+    fetchBounded(
+        session_, offered_->archiveUrl, offered_->size, download_,
+        [this, announced](gsize received) {
+            if (progressDialog_) showDialogProgress(progressDialog_, static_cast<double>(received) / announced);
+        },
+        [this](const FetchResult& fetched) {
+            if (GtkWindow* dialog = forgetProgressDialog()) closeUpdateDialogSilently(dialog);
+            g_clear_object(&download_);
+            // More bytes than announced is a size mismatch, whatever the rest would have been.
+            if (fetched.outcome != FetchResult::Outcome::Received)
+                return installFailed(
+                    fetchFailure(fetched, update_texts::kArchiveUnreachable, update_texts::kSizeMismatch));
+            stage(fetched.body.get());
+        });
+}
+
+void GtkUpdater::downloadCancelled() {
+    // The dialog has closed itself already.
+    forgetProgressDialog();
+    g_cancellable_cancel(download_);
+    g_clear_object(&download_);
+    stage_ = Stage::Idle;
+    offered_.reset();
+}
+
+GtkWindow* GtkUpdater::forgetProgressDialog() {
+    GtkWindow* dialog = progressDialog_;
+    if (dialog) g_object_remove_weak_pointer(G_OBJECT(dialog), reinterpret_cast<gpointer*>(&progressDialog_));
+    progressDialog_ = nullptr;
+    return dialog;
 }
 
 void GtkUpdater::stage(GBytes* archive) {

@@ -44,6 +44,9 @@ private:
     void offer(UpdateFeed feed);
     void offerAnswered(bool installNow);
     void install();
+    void downloadCancelled();
+    // Stops watching the download's dialog and returns it, or null when there is none.
+    GtkWindow* forgetProgressDialog();
     static void onArchiveArrived(GObject* source, GAsyncResult* result, gpointer self);
     void stage(GBytes* archive);
     static void onStaged(GObject* source, GAsyncResult* result, gpointer self);
@@ -67,6 +70,10 @@ private:
     bool userAsked_ = false;
     std::optional<UpdateFeed> offered_;
     GtkWindow* offerDialog_ = nullptr;
+    // The download of an accepted offer: its own cancellable, which "Annuler" cancels, and the
+    // dialog that shows its progress.
+    GCancellable* download_ = nullptr;
+    GtkWindow* progressDialog_ = nullptr;
 };
 
 class GtkUpdaterFactory final : public platform::UpdaterFactory {

@@ -1,5 +1,7 @@
 #include "platform/gtk/updater/update_dialogs.h"
 
+#include <algorithm>
+#include <string>
 #include <utility>
 
 namespace gtk {
@@ -7,6 +9,7 @@ namespace gtk {
 namespace {
 
 constexpr const char* kStateKey = "velmora-update-dialog";
+constexpr const char* kProgressKey = "velmora-update-progress";
 
 struct DialogState {
     Context* context;
@@ -28,9 +31,8 @@ void onDestroy(GtkWidget*, gpointer data) {
     delete state;
 }
 
-}  // namespace
-
-GtkWindow* openUpdateDialog(Context& context, const UpdateDialogText& text, const std::vector<std::string>& buttons,
+// A dialog of ours, answered through `answered`, not yet shown.
+GtkWidget* makeUpdateDialog(Context& context, const UpdateDialogText& text, const std::vector<std::string>& buttons,
                             int defaultButton, std::function<void(int)> answered) {
     // The texts are passed as arguments of "%s", never as formats or markup: feed notes are
     // data from the network.
@@ -51,8 +53,38 @@ GtkWindow* openUpdateDialog(Context& context, const UpdateDialogText& text, cons
     g_signal_connect(dialog, "response", G_CALLBACK(onResponse), state);
     g_signal_connect(dialog, "destroy", G_CALLBACK(onDestroy), state);
     ++context.openDialogs;
+    return dialog;
+}
+
+}  // namespace
+
+GtkWindow* openUpdateDialog(Context& context, const UpdateDialogText& text, const std::vector<std::string>& buttons,
+                            int defaultButton, std::function<void(int)> answered) {
+    GtkWidget* dialog = makeUpdateDialog(context, text, buttons, defaultButton, std::move(answered));
     gtk_window_present(GTK_WINDOW(dialog));
     return GTK_WINDOW(dialog);
+}
+
+GtkWindow* openProgressDialog(Context& context, const UpdateDialogText& text, const std::string& button,
+                              std::function<void(int)> answered) {
+    GtkWidget* dialog = makeUpdateDialog(context, text, {button}, 0, std::move(answered));
+    GtkWidget* bar = gtk_progress_bar_new();
+    gtk_progress_bar_set_show_text(GTK_PROGRESS_BAR(bar), TRUE);
+    gtk_box_append(GTK_BOX(gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(dialog))), bar);
+    g_object_set_data(G_OBJECT(dialog), kProgressKey, bar);
+    showDialogProgress(GTK_WINDOW(dialog), 0);
+    gtk_window_present(GTK_WINDOW(dialog));
+    return GTK_WINDOW(dialog);
+}
+
+void showDialogProgress(GtkWindow* dialog, double fraction) {
+    auto* bar = static_cast<GtkProgressBar*>(g_object_get_data(G_OBJECT(dialog), kProgressKey));
+    if (!bar) return;
+    fraction = std::clamp(fraction, 0.0, 1.0);
+    gtk_progress_bar_set_fraction(bar, fraction);
+    // French puts a narrow no-break space before the per cent sign.
+    const std::string percent = std::to_string(static_cast<int>(fraction * 100)) + "\u202F%";
+    gtk_progress_bar_set_text(bar, percent.c_str());
 }
 
 void closeUpdateDialogSilently(GtkWindow* dialog) {

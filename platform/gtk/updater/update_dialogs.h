@@ -22,7 +22,17 @@ struct UpdateDialogText {
 GtkWindow* openUpdateDialog(Context& context, const UpdateDialogText& text, const std::vector<std::string>& buttons,
                             int defaultButton, std::function<void(int)> answered);
 
-// Closes a dialog of openUpdateDialog that is still open, without calling its `answered`.
+// Opens a dialog as openUpdateDialog does, with one button and a progress bar under the text
+// at nothing done yet; `answered` receives 0 for the button and -1 when the dialog was closed
+// otherwise.
+GtkWindow* openProgressDialog(Context& context, const UpdateDialogText& text, const std::string& button,
+                              std::function<void(int)> answered);
+
+// Shows `fraction` (0 to 1) of the work done in the bar of a dialog of openProgressDialog.
+void showDialogProgress(GtkWindow* dialog, double fraction);
+
+// Closes a dialog of openUpdateDialog or openProgressDialog that is still open, without calling
+// its `answered`.
 void closeUpdateDialogSilently(GtkWindow* dialog);
 
 }  // namespace gtk

@@ -12,19 +12,24 @@ namespace gtk {
 struct FetchResult {
     enum class Outcome {
         Received,     // `body` holds the whole answer
-        Unreachable,  // no answer: no connection, a TLS failure, a time-out, a redirect off https
+        Unreachable,  // no answer: no connection, a TLS failure, a time-out, an answer cut short
+        NotHttps,     // a redirect led through or to an address other than https
         HttpError,    // an answer other than 200; `status` says which
-        TooLarge,     // the answer went beyond the limit and was cut off
+        TooLarge,     // the answer went, or was announced to go, beyond the limit
     };
     Outcome outcome = Outcome::Unreachable;
     unsigned status = 0;
     std::shared_ptr<GBytes> body;
 };
 
+// Receives the number of bytes of the answer received so far, after each piece of it.
+using FetchProgress = std::function<void(gsize received)>;
+
 // Downloads `url` with `session`, keeping at most `limit` bytes in memory: the buffer has a
-// fixed size, so a server that sends more cannot make it grow. `done` runs once on the main
-// loop, and never once `cancellable` has been cancelled.
+// fixed size, so a server that sends more cannot make it grow. `progress` (which may be empty)
+// runs as the answer's pieces arrive and `done` once at the end, both on the main loop and
+// neither once `cancellable` has been cancelled.
 void fetchBounded(SoupSession* session, const std::string& url, gsize limit, GCancellable* cancellable,
-                  std::function<void(FetchResult)> done);
+                  FetchProgress progress, std::function<void(FetchResult)> done);
 
 }  // namespace gtk

@@ -12,6 +12,10 @@ inline constexpr const char* kOfferRunningPrefix = " — vous utilisez la versio
 inline constexpr const char* kInstallAndRelaunch = "Installer et relancer";
 inline constexpr const char* kLater = "Plus tard";
 
+// The download of an accepted offer, under the offer's title.
+inline constexpr const char* kDownloading = "Téléchargement de la mise à jour…";
+inline constexpr const char* kCancel = "Annuler";
+
 // Outcomes of a check the user asked for, and of an installation.
 inline constexpr const char* kOutcomeTitle = "Mises à jour de Velmóra";
 inline constexpr const char* kUpToDate = "Velmóra est à jour.";
@@ -30,6 +34,7 @@ inline constexpr const char* kFeedFieldPrefix = "la description de la mise à jo
 inline constexpr const char* kFeedFieldSuffix = " »).";
 inline constexpr const char* kFeedTooLarge = "la description de la mise à jour est trop volumineuse.";
 inline constexpr const char* kFeedNotSigned = "la description de la mise à jour n’est pas signée correctement.";
+inline constexpr const char* kNotHttps = "le serveur des mises à jour a renvoyé vers une adresse non sécurisée.";
 
 // Reasons an installation fails.
 inline constexpr const char* kArchiveUnreachable = "l’archive de la mise à jour n’a pas pu être téléchargée.";
