@@ -56,7 +56,7 @@ public:
                     XdgAppEntry::systemDataDirectories()),
           // The centre keeps a reference of its own to the bus.
           notifications_(context, sessionBus().get(), DBusNotificationCenter::settingsFor(*bundle_)),
-          updaters_(context, app_, *bundle_, processes_),
+          updaters_(context, app_, *bundle_, processes_, log_),
           views_(context),
           panels_(context),
           printing_(context),

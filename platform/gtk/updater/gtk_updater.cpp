@@ -11,6 +11,7 @@
 #include "platform/gtk/updater/bundle_swap.h"
 #include "platform/gtk/updater/update_dialogs.h"
 #include "platform/gtk/updater/update_fetch.h"
+#include "platform/gtk/updater/update_schedule.h"
 #include "platform/gtk/updater/update_texts.h"
 
 namespace gtk {
@@ -62,14 +63,17 @@ foundation::PropertyListDictionary readInfo(const std::string& bundlePath) {
         .value_or(foundation::PropertyListDictionary{});
 }
 
+std::int64_t wallClockSeconds() { return g_get_real_time() / G_USEC_PER_SEC; }
+
 }  // namespace
 
 GtkUpdater::GtkUpdater(Context& context, platform::Application& application, platform::Processes& processes,
-                       platform::UpdaterDelegate& delegate, UpdaterSettings settings, RunningCopy running,
-                       std::string runningVersion)
+                       platform::Log& log, platform::UpdaterDelegate& delegate, UpdaterSettings settings,
+                       RunningCopy running, std::string runningVersion)
     : context_(context),
       application_(application),
       processes_(processes),
+      log_(log),
       delegate_(delegate),
       settings_(std::move(settings)),
       running_(std::move(running)),
@@ -80,9 +84,15 @@ GtkUpdater::GtkUpdater(Context& context, platform::Application& application, pla
     // A trailing space makes libsoup append its own name and version.
     const std::string agent = "Velmora/" + runningVersion_ + " ";
     soup_session_set_user_agent(session_, agent.c_str());
+    // The controller checks at launch; the days after are the updater's own schedule.
+    if (settings_.automaticChecks && settings_.feedUrl && settings_.publicKey) {
+        nextScheduledCheck_ = nextCheckDue(wallClockSeconds(), g_random_double());
+        scheduleTick_ = g_timeout_add_seconds(kScheduleTickSeconds, onScheduleTick, this);
+    }
 }
 
 GtkUpdater::~GtkUpdater() {
+    if (scheduleTick_) g_source_remove(scheduleTick_);
     g_cancellable_cancel(cancellable_);
     if (download_) {
         g_cancellable_cancel(download_);
@@ -100,9 +110,25 @@ GtkUpdater::~GtkUpdater() {
 
 bool GtkUpdater::automaticallyChecksForUpdates() const { return settings_.automaticChecks; }
 
-void GtkUpdater::checkForUpdatesInBackground() { startCheck(false); }
+void GtkUpdater::checkForUpdatesInBackground() {
+    // A build made without a feed or a key has nothing to check by itself: that is how it was
+    // configured, not a failure worth a line in the log.
+    if (!settings_.feedUrl || !settings_.publicKey) return;
+    startCheck(false);
+}
 
 void GtkUpdater::checkForUpdates() { startCheck(true); }
+
+gboolean GtkUpdater::onScheduleTick(gpointer self) {
+    auto* updater = static_cast<GtkUpdater*>(self);
+    const std::int64_t now = wallClockSeconds();
+    if (checkIsDue(now, updater->nextScheduledCheck_)) {
+        updater->nextScheduledCheck_ = nextCheckDue(now, g_random_double());
+        // A check, an offer or a download under way already stands for this one.
+        if (updater->stage_ == Stage::Idle) updater->checkForUpdatesInBackground();
+    }
+    return G_SOURCE_CONTINUE;
+}
 
 void GtkUpdater::startCheck(bool userAsked) {
     switch (stage_) {
@@ -269,8 +295,10 @@ void GtkUpdater::swapAndRelaunch(const StagedUpdate& staged) {
 
 void GtkUpdater::checkFailed(const std::string& reason) {
     stage_ = Stage::Idle;
-    // A check the user did not ask for stays silent unless it finds something.
-    if (userAsked_) tell(update_texts::kCheckFailedPrefix + reason, "");
+    // A check the user did not ask for shows nothing unless it finds something; the log keeps
+    // why it failed.
+    if (userAsked_) return tell(update_texts::kCheckFailedPrefix + reason, "");
+    log_.write(update_texts::kLogCheckFailed + reason);
 }
 
 void GtkUpdater::installFailed(const std::string& reason) {
@@ -284,8 +312,8 @@ void GtkUpdater::tell(const std::string& message, const std::string& detail) {
 }
 
 GtkUpdaterFactory::GtkUpdaterFactory(Context& context, platform::Application& application,
-                                     const platform::Bundle& bundle, platform::Processes& processes)
-    : context_(context), application_(application), bundle_(bundle), processes_(processes) {}
+                                     const platform::Bundle& bundle, platform::Processes& processes, platform::Log& log)
+    : context_(context), application_(application), bundle_(bundle), processes_(processes), log_(log) {}
 
 std::unique_ptr<platform::Updater> GtkUpdaterFactory::makeUpdater(platform::UpdaterDelegate& delegate) {
     const std::string bundlePath = bundle_.bundlePath();
@@ -294,7 +322,7 @@ std::unique_ptr<platform::Updater> GtkUpdaterFactory::makeUpdater(platform::Upda
                         processes_.processIdentifier()};
     // What an earlier installation could not remove while its process still ran.
     if (!bundlePath.empty()) removeLeftovers(bundlePath, running.processId);
-    return std::make_unique<GtkUpdater>(context_, application_, processes_, delegate, std::move(settings),
+    return std::make_unique<GtkUpdater>(context_, application_, processes_, log_, delegate, std::move(settings),
                                         std::move(running),
                                         bundle_.infoString("CFBundleShortVersionString").value_or(""));
 }

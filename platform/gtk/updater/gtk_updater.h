@@ -5,6 +5,7 @@
 
 #include <libsoup/soup.h>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,7 +24,7 @@ namespace gtk {
 class GtkUpdater final : public platform::Updater {
 public:
     // Everything passed in outlives the updater; `settings` and `running` describe the bundle.
-    GtkUpdater(Context& context, platform::Application& application, platform::Processes& processes,
+    GtkUpdater(Context& context, platform::Application& application, platform::Processes& processes, platform::Log& log,
                platform::UpdaterDelegate& delegate, UpdaterSettings settings, RunningCopy running,
                std::string runningVersion);
     ~GtkUpdater() override;
@@ -38,6 +39,7 @@ public:
 private:
     enum class Stage { Idle, Checking, Offering, Installing };
 
+    static gboolean onScheduleTick(gpointer self);
     void startCheck(bool userAsked);
     static void onFeedArrived(GObject* source, GAsyncResult* result, gpointer self);
     void judgeFeed(const std::string& document);
@@ -58,6 +60,7 @@ private:
     Context& context_;
     platform::Application& application_;
     platform::Processes& processes_;
+    platform::Log& log_;
     platform::UpdaterDelegate& delegate_;
     const UpdaterSettings settings_;
     const RunningCopy running_;
@@ -74,14 +77,18 @@ private:
     // dialog that shows its progress.
     GCancellable* download_ = nullptr;
     GtkWindow* progressDialog_ = nullptr;
+    // The hourly look at the schedule of background checks, and when the next one is due.
+    guint scheduleTick_ = 0;
+    std::int64_t nextScheduledCheck_ = 0;
 };
 
 class GtkUpdaterFactory final : public platform::UpdaterFactory {
 public:
     // Reads the update keys from the bundle's Info.plist on disk; the running build and version
-    // come from `bundle`, as the controller sees them. Termination goes through `application`.
+    // come from `bundle`, as the controller sees them. Termination goes through `application`;
+    // failed checks in the background are written to `log`.
     GtkUpdaterFactory(Context& context, platform::Application& application, const platform::Bundle& bundle,
-                      platform::Processes& processes);
+                      platform::Processes& processes, platform::Log& log);
 
     // UpdaterFactory overrides:
     std::unique_ptr<platform::Updater> makeUpdater(platform::UpdaterDelegate& delegate) override;
@@ -91,6 +98,7 @@ private:
     platform::Application& application_;
     const platform::Bundle& bundle_;
     platform::Processes& processes_;
+    platform::Log& log_;
 };
 
 }  // namespace gtk

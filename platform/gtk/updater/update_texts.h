@@ -52,4 +52,7 @@ inline constexpr const char* kSwapFailedPrefix = "l’application n’a pas pu �
 inline constexpr const char* kRelaunchFailedPrefix = "le redémarrage n’a pas pu être lancé (";
 inline constexpr const char* kDetailSuffix = ").";
 
+// The line a check the user did not ask for writes to the log when it fails, before its reason.
+inline constexpr const char* kLogCheckFailed = "Velmóra: recherche de mises à jour impossible: ";
+
 }  // namespace gtk::update_texts

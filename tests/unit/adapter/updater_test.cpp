@@ -1,6 +1,6 @@
 // The updater's side without a main loop: the signed feed and the settings it is read with, the
-// archive's check, its unpacking (hostile archives included), the swap of the bundles and the
-// leftovers of earlier runs.
+// schedule of its checks, the archive's check, its unpacking (hostile archives included), the
+// swap of the bundles and the leftovers of earlier runs.
 #include <archive.h>
 #include <archive_entry.h>
 #include <gtest/gtest.h>
@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -27,6 +28,7 @@
 #include "platform/gtk/updater/bundle_swap.h"
 #include "platform/gtk/updater/update_feed.h"
 #include "platform/gtk/updater/update_install.h"
+#include "platform/gtk/updater/update_schedule.h"
 #include "platform/gtk/updater/update_settings.h"
 #include "temp_folder.h"
 
@@ -309,6 +311,39 @@ TEST(UpdaterSettings, TakesOnlyUsableValuesFromTheInfoDictionary) {
     EXPECT_TRUE(from({}, {{"SUEnableAutomaticChecks", true}}).automaticChecks);
     EXPECT_FALSE(from({}, {{"SUEnableAutomaticChecks", false}}).automaticChecks);
     EXPECT_FALSE(from({}).automaticChecks) << "off unless switched on";
+}
+
+// ---- The schedule ----
+
+TEST(UpdateSchedule, ChecksAboutOnceADayAndAfterASleepOrAClockSetBack) {
+    constexpr std::int64_t kNow = 1'750'000'000, kHour = 3600, kDay = 24 * kHour;
+    const struct {
+        double random;
+        std::int64_t due;
+    } next[] = {
+        {0.0, kNow + 22 * kHour},  {0.25, kNow + 23 * kHour},
+        {0.5, kNow + 24 * kHour},  {1.0, kNow + 26 * kHour},
+        {-3.0, kNow + 22 * kHour},  // out of range: held to the spread
+        {7.0, kNow + 26 * kHour},  {std::numeric_limits<double>::quiet_NaN(), kNow + 24 * kHour},
+    };
+    for (const auto& c : next) EXPECT_EQ(nextCheckDue(kNow, c.random), c.due) << c.random;
+
+    const std::int64_t due = kNow + 24 * kHour;
+    const struct {
+        const char* when;
+        std::int64_t now;
+        bool checks;
+    } ticks[] = {
+        {"an hour after the last check", kNow + kHour, false},
+        {"a second before it is due", due - 1, false},
+        {"when it is due", due, true},
+        {"an hour late", due + kHour, true},
+        {"after a week asleep", due + 7 * kDay, true},
+        {"the clock set back by an hour", kNow - kHour, false},
+        {"the clock set back by three hours", kNow - 3 * kHour, true},
+        {"the clock set back by a year", kNow - 365 * kDay, true},
+    };
+    for (const auto& c : ticks) EXPECT_EQ(checkIsDue(c.now, due), c.checks) << c.when;
 }
 
 // ---- The archive ----
