@@ -21,6 +21,7 @@ Service::Service(Options options, ServiceState& state) : options_(std::move(opti
 
 Service::~Service() {
     if (refusalTimer_) g_source_remove(refusalTimer_);
+    stopPacedAnswers();
     for (SoupServerMessage* message : hanging_) {
         g_signal_handlers_disconnect_by_data(message, this);
         g_object_unref(message);

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -42,7 +43,25 @@ private:
     // The public site (service_public.cpp).
     void handlePublicSite(Request& request);
     void handleLogin(Request& request);
-    bool handleUpdateFile(Request& request);  // service_updates.cpp
+    // The update files (service_updates.cpp).
+    // An update file sent a piece at a time; kept as a record once the exchange is over.
+    struct PacedAnswer {
+        std::string path;
+        std::string body;
+        std::size_t piece = 1;  // bytes a piece
+        std::size_t appended = 0;
+        std::size_t written = 0;
+        bool complete = false;  // every byte was written
+        bool ended = false;     // the exchange is over, complete or given up by the client
+        SoupServerMessage* message = nullptr;
+        guint timer = 0;
+        // Stops sending and lets go of the message.
+        void stop();
+        static gboolean sendPiece(gpointer answer);
+    };
+    bool handleUpdateFile(Request& request);
+    void sendPaced(Request& request, const char* contentType, std::string body);
+    void stopPacedAnswers();
 
     // An instance host (service_console.cpp).
     void handleInstance(Request& request);
@@ -83,6 +102,8 @@ private:
     void controlRedirect(Request& request, JsonObject* body);
     void controlServe(Request& request, JsonObject* body);
     void controlCut(Request& request, JsonObject* body);
+    void controlUpdatePace(Request& request, JsonObject* body);
+    void controlPacedAnswers(Request& request, JsonObject* body);
 
     // Listening, outages and faults (service.cpp).
     std::optional<std::string> listen();
@@ -125,6 +146,9 @@ private:
     std::set<std::pair<std::string, std::string>> cuts_;
     std::vector<json::Object> beacons_;
     std::vector<json::Object> reports_;
+    // Bytes a second at which update files go out; 0: at once.
+    std::size_t updatePace_ = 0;
+    std::vector<std::unique_ptr<PacedAnswer>> pacedAnswers_;
 };
 
 }  // namespace service

@@ -78,6 +78,8 @@ void Service::handleControl(Request& request) {
         {"POST", "/control/redirect", &Service::controlRedirect},
         {"POST", "/control/serve", &Service::controlServe},
         {"POST", "/control/cut", &Service::controlCut},
+        {"POST", "/control/update-pace", &Service::controlUpdatePace},
+        {"GET", "/control/update-pace", &Service::controlPacedAnswers},
         {"GET", "/control/beacons", &Service::controlBeacons},
         {"POST", "/control/beacons/clear", &Service::controlBeaconsClear},
         {"POST", "/control/report", &Service::controlReport},
@@ -137,6 +139,7 @@ void Service::controlReset(Request& request, JsonObject*) {
     redirects_.clear();
     servedPages_.clear();
     cuts_.clear();
+    updatePace_ = 0;
     changed();
     request.respondJson(SOUP_STATUS_OK, okAnswer().get());
 }

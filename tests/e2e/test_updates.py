@@ -1,6 +1,7 @@
 """The installed-build watch and the updater end to end, on copies of the built bundle: a newer
 build put over a running copy is relaunched by the helper, a signed update from the stand-in
-service is installed and started, and a bad update changes nothing."""
+service is installed and started, a download can be cancelled, an offer changed after signing
+is never offered, and a bad update changes nothing."""
 
 import os
 import shutil
@@ -62,9 +63,10 @@ class Updates(e2e.EndToEndTest):
         shutil.rmtree(folder)
         return data
 
-    def publish(self, archive, signer=None, build="101", served=None):
+    def publish(self, archive, signer=None, build="101", served=None, alter=None):
         """Puts the archive and a feed for it on the stand-in service; the feed describes
-        `archive`, while `served` (when given) is what the service hands out instead."""
+        `archive`, while `served` (when given) is what the service hands out instead, and
+        `alter` (when given) changes the signed feed's text."""
         name = "Velmora-%s.tar.gz" % build
         path = os.path.join(self.update_files, name)
         with open(path, "wb") as out:
@@ -75,7 +77,7 @@ class Updates(e2e.EndToEndTest):
             with open(path, "wb") as out:
                 out.write(served)
         with open(os.path.join(self.update_files, updates.FEED_NAME), "w") as out:
-            out.write(feed)
+            out.write(alter(feed) if alter else feed)
 
     def wait_for_hand_over(self, app, timeout):
         """Waits for the running copy to end and its successor to own the bus name; returns
@@ -101,9 +103,27 @@ class Updates(e2e.EndToEndTest):
         e2e.wait_for(lambda: e2e.visible_window_ids(env), timeout=30, what="the relaunched window")
 
     def accept_offer(self, app):
+        """Installs what is offered; returns the offer's window, which the download's dialog
+        follows under the same title."""
         offer = e2e.wait_for(lambda: updates.dialogs(app.env, updates.OFFER_TITLE), what="the update offer")
         updates.press_return_in(app.env, offer[0])
-        e2e.wait_for(lambda: not updates.dialogs(app.env, updates.OFFER_TITLE), what="the offer closed")
+        e2e.wait_for(lambda: offer[0] not in updates.dialogs(app.env, updates.OFFER_TITLE), what="the offer closed")
+        return offer[0]
+
+    def redirect(self, path, location):
+        """The next request for `path` on the public host, over any port, is sent to `location`."""
+        self.service.control("redirect", {"host": e2e.PUBLIC_HOST, "path": path, "location": location})
+
+    def log_lines(self, text):
+        path = os.path.join(self.home, "velmora.log")
+        if not os.path.exists(path):
+            return []
+        with open(path, errors="replace") as log:
+            return [line for line in log if text in line]
+
+    def paced_archive_answers(self, name="Velmora-101.tar.gz"):
+        return [answer for answer in self.service.control("update-pace")["answers"]
+                if answer["path"] == "/mises-a-jour/" + name]
 
     def dismiss_outcome(self, app):
         outcome = e2e.wait_for(lambda: updates.dialogs(app.env, updates.OUTCOME_TITLE), timeout=30,
@@ -160,11 +180,10 @@ class Updates(e2e.EndToEndTest):
         tampered = bytearray(good)
         tampered[len(tampered) // 2] ^= 0x01
         truncated = good[:len(good) // 2]
-        other = updates.Signer(self.keys_dir, name="autre-cle")
         outside = os.path.join(self.home, "velmora-evil")
         cases = [
             ("a byte of the archive changed on the way", lambda: self.publish(good, served=bytes(tampered))),
-            ("signed with another key", lambda: self.publish(good, signer=other)),
+            ("a byte more than announced", lambda: self.publish(good, served=good + b"\0")),
             ("an entry that climbs out of the folder",
              lambda: self.publish(self.newer_archive(extra=[("../../velmora-evil", b"x")]))),
             ("an archive cut off, though signed as it is", lambda: self.publish(truncated)),
@@ -183,6 +202,101 @@ class Updates(e2e.EndToEndTest):
                 self.assertEqual(os.listdir(self.apps_dir), ["Velmora.app"])
                 self.assertFalse(os.path.exists(outside))
         self.assertEqual(len(e2e.visible_window_ids(app.env)), 1)
+
+    def test_an_offer_not_exactly_as_signed_by_the_bundles_key_is_never_offered(self):
+        """Whatever is changed on the way fails the check itself: nothing is offered and the
+        archive is never asked for. The copies check at launch, where a failure shows nothing
+        and writes its reason to the log."""
+        self.copy_running_bundle(SUEnableAutomaticChecks=True)
+        before = updates.tree_digest(self.bundle)
+        archive = self.newer_archive()
+        other = updates.Signer(self.keys_dir, name="autre-cle")
+        feed = updates.UPDATE_BASE + updates.FEED_NAME
+        relay = "http://%s/mises-a-jour/relais.json" % e2e.PUBLIC_HOST
+        # A redirect that a failed case left unused would lead the next tests astray.
+        self.addCleanup(self.service.control, "reset", {})
+        cases = [
+            ("signed with another key", lambda: self.publish(archive, signer=other), updates.NOT_SIGNED),
+            ("the notes changed after signing",
+             lambda: self.publish(archive, alter=lambda text: updates.altered_feed(
+                 text, notes="Mise à jour urgente : installez-la tout de suite.")), updates.NOT_SIGNED),
+            ("the build changed after signing",
+             lambda: self.publish(archive, alter=lambda text: updates.altered_feed(text, build="999")),
+             updates.NOT_SIGNED),
+            ("the archive's address changed after signing",
+             lambda: self.publish(archive, alter=lambda text: updates.altered_feed(
+                 text, archive=updates.UPDATE_BASE + "Autre.tar.gz")), updates.NOT_SIGNED),
+            ("the signature left out",
+             lambda: self.publish(archive, alter=lambda text: updates.altered_feed(text, signature=False)),
+             updates.NOT_SIGNED),
+            # The feed as signed, but reached over plain HTTP on the way, or in the end.
+            ("a redirect through plain HTTP and back",
+             lambda: (self.publish(archive), self.redirect("/mises-a-jour/linux.json", relay),
+                      self.redirect("/mises-a-jour/relais.json", feed)), updates.NOT_HTTPS),
+            ("a redirect to plain HTTP",
+             lambda: (self.publish(archive), self.redirect("/mises-a-jour/linux.json", feed.replace("https:", "http:"))),
+             updates.NOT_HTTPS),
+        ]
+        for behaviour, publish, reason in cases:
+            with self.subTest(behaviour):
+                self.service.control("requests/clear", {})
+                publish()
+                logged = len(self.log_lines(updates.LOG_CHECK_FAILED))
+                for_reason = len(self.log_lines(updates.LOG_CHECK_FAILED + reason))
+                app = self.start_copy()
+                e2e.wait_for(lambda: len(self.log_lines(updates.LOG_CHECK_FAILED)) > logged, what="the failed check")
+                e2e.wait_for(app.windows, what="the window of the running copy")
+                time.sleep(1.0)
+                self.assertEqual(len(self.log_lines(updates.LOG_CHECK_FAILED)), logged + 1)
+                self.assertEqual(len(self.log_lines(updates.LOG_CHECK_FAILED + reason)), for_reason + 1)
+                self.assertEqual(updates.dialogs(app.env, updates.OFFER_TITLE), [])
+                self.assertEqual(updates.dialogs(app.env, updates.OUTCOME_TITLE), [])
+                self.assertEqual(self.requested(e2e.PUBLIC_HOST, "/mises-a-jour/Velmora-101.tar.gz"), [])
+                if behaviour == "a redirect through plain HTTP and back":
+                    self.assertTrue(self.requested(e2e.PUBLIC_HOST, "/mises-a-jour/relais.json"), "the hop was taken")
+                self.assertEqual(app.stop(), 0)
+                self.assertEqual(updates.tree_digest(self.bundle), before)
+
+    def test_a_download_can_be_cancelled_and_changes_nothing(self):
+        self.copy_running_bundle()
+        before = updates.tree_digest(self.bundle)
+        archive = self.newer_archive()
+        self.publish(archive)
+        app = self.start_copy()
+        e2e.wait_for(app.windows, what="the window of the running copy")
+        # As over a slow line: the whole archive would take about a minute.
+        self.service.control("update-pace", {"bytes_per_second": max(1, len(archive) // 60)})
+        try:
+            for behaviour, cancel in [("Annuler", lambda window: updates.press_return_in(app.env, window)),
+                                      ("the dialog closed", lambda window: e2e.close_window(app.env, window))]:
+                with self.subTest(behaviour):
+                    answers = len(self.paced_archive_answers())
+                    app.activate("checkForUpdates")
+                    offer = self.accept_offer(app)
+                    download = e2e.wait_for(
+                        lambda: [w for w in updates.dialogs(app.env, updates.OFFER_TITLE) if w != offer],
+                        what="the download's dialog")
+                    e2e.wait_for(lambda: self.paced_archive_answers()[answers:] and
+                                 self.paced_archive_answers()[answers]["written"] > 0, what="the download under way")
+                    cancel(download[0])
+                    e2e.wait_for(lambda: not updates.dialogs(app.env, updates.OFFER_TITLE), what="the dialog closed")
+                    # The download stops: the service sees the answer given up part-way.
+                    e2e.wait_for(lambda: self.paced_archive_answers()[answers]["ended"], what="the download stopped")
+                    self.assertFalse(self.paced_archive_answers()[answers]["complete"])
+                    time.sleep(1.0)
+                    self.assertEqual(updates.dialogs(app.env, updates.OUTCOME_TITLE), [], "no error is shown")
+                    self.assertTrue(app.alive())
+                    self.assertEqual(updates.tree_digest(self.bundle), before)
+                    self.assertEqual(os.listdir(self.apps_dir), ["Velmora.app"])
+        finally:
+            self.service.control("update-pace", {"bytes_per_second": 0})
+        # Back to idle: a later check offers the update again, and it installs.
+        app.activate("checkForUpdates")
+        self.accept_offer(app)
+        status, _, new_pid = self.wait_for_hand_over(app, timeout=60)
+        self.assertEqual(status, 0)
+        self.assertEqual(updates.read_info(self.bundle)["CFBundleVersion"], "101")
+        self.assert_runs_from_the_copy_with_its_window(new_pid, app.env)
 
     def test_checks_that_find_nothing_to_install_say_so_and_change_nothing(self):
         self.copy_running_bundle()
@@ -204,6 +318,7 @@ class Updates(e2e.EndToEndTest):
         self.assertEqual(updates.dialogs(app.env, updates.OFFER_TITLE), [])
         self.assertTrue(app.alive())
         self.assertEqual(updates.tree_digest(self.bundle), before)
+        self.assertEqual(self.log_lines(updates.LOG_CHECK_FAILED), [], "checks the user asked for answer in a dialog")
 
     def test_the_check_at_launch_is_silent_unless_it_finds_an_update(self):
         self.copy_running_bundle(SUEnableAutomaticChecks=True)
@@ -214,6 +329,9 @@ class Updates(e2e.EndToEndTest):
         time.sleep(1.0)
         self.assertEqual(updates.dialogs(app.env, updates.OUTCOME_TITLE), [], "a failed launch check stays silent")
         self.assertEqual(app.stop(), 0)
+        # It leaves one line in the log, with the reason.
+        self.assertEqual([line.split(updates.LOG_CHECK_FAILED)[1] for line in self.log_lines(updates.LOG_CHECK_FAILED)],
+                         ["le serveur des mises à jour a répondu par l’erreur 404.\n"])
 
         self.publish(self.newer_archive())
         again = self.start_copy()

@@ -1,9 +1,11 @@
 """Helpers for the end-to-end tests of the installed-build watch and the updater: copies of
-the built bundle that a test may change, signed update archives and feeds, the processes that
-the relaunch helper starts behind the test's back, and the updater's dialogs."""
+the built bundle that a test may change, update archives and the feeds that sign their offers
+(or were changed after signing), the processes that the relaunch helper starts behind the
+test's back, and the updater's dialogs."""
 
 import hashlib
 import io
+import json
 import os
 import plistlib
 import shutil
@@ -17,8 +19,12 @@ import velmora_e2e as e2e
 SIGN_UPDATE = os.path.abspath(os.path.join(e2e.BUILD_DIR, "tools", "sign-update"))
 UPDATE_BASE = "https://%s/mises-a-jour/" % e2e.PUBLIC_HOST
 FEED_NAME = "linux.json"
+# The offer and, once it is accepted, the download's dialog.
 OFFER_TITLE = "Mise à jour de Velmóra"
 OUTCOME_TITLE = "Mises à jour de Velmóra"
+LOG_CHECK_FAILED = "Velmóra: recherche de mises à jour impossible: "
+NOT_SIGNED = "la description de la mise à jour n’est pas signée correctement."
+NOT_HTTPS = "le serveur des mises à jour a renvoyé vers une adresse non sécurisée."
 
 
 def info_path(bundle):
@@ -89,6 +95,18 @@ class Signer:
         output = subprocess.check_output([SIGN_UPDATE, "sign", self.secret, archive_path, "--url", url, "--version",
                                           version, "--build", build, "--notes", notes], text=True)
         return output
+
+
+def altered_feed(feed, signature=True, **members):
+    """The feed with members of its offer changed after signing, the signature kept (or left
+    out when `signature` is false): what someone on the way could make of it."""
+    document = json.loads(feed)
+    offer = json.loads(document["offer"])
+    offer.update(members)
+    document["offer"] = json.dumps(offer, ensure_ascii=False)
+    if not signature:
+        del document["signature"]
+    return json.dumps(document, ensure_ascii=False)
 
 
 class BundleApp(e2e.App):
