@@ -1,10 +1,10 @@
 #include "relaunch/relaunch_core.h"
 
+#include <sys/wait.h>
 #include <algorithm>
 #include <charconv>
 #include <csignal>
 #include <filesystem>
-#include <sys/wait.h>
 
 #include <system_error>
 #include <thread>

@@ -5,6 +5,8 @@ is never offered, and a bad update changes nothing."""
 
 import os
 import shutil
+import signal
+import subprocess
 import tempfile
 import time
 
@@ -52,16 +54,26 @@ class Updates(e2e.EndToEndTest):
         app.wait_until_running()
         return app
 
-    def newer_archive(self, build="101", extra=()):
-        """An archive of the bundle at a higher build, with `extra` entries after it."""
+    def newer_archive(self, build="101", extra=(), programs=None):
+        """An archive of the bundle at a higher build, its programs in Contents/MacOS replaced by
+        `programs` (name: script), with `extra` entries after it."""
+        return self.newer_archive_and_digest(build, extra, programs)[0]
+
+    def newer_archive_and_digest(self, build="101", extra=(), programs=None):
         folder = tempfile.mkdtemp(prefix="build-%s-" % build, dir=self.home)
         newer = updates.copy_bundle(os.path.join(folder, "Velmora.app"), CFBundleVersion=build,
                                     CFBundleShortVersionString="1.1.0",
                                     SUFeedURL=updates.UPDATE_BASE + updates.FEED_NAME,
                                     SUPublicEDKey=self.signer.public, SUEnableAutomaticChecks=False)
+        for name, script in (programs or {}).items():
+            program = os.path.join(newer, "Contents", "MacOS", name)
+            with open(program, "w") as out:
+                out.write(script)
+            os.chmod(program, 0o755)
         data = updates.tar_gz(newer, extra)
+        digest = updates.tree_digest(newer)
         shutil.rmtree(folder)
-        return data
+        return data, digest
 
     def publish(self, archive, signer=None, build="101", served=None, alter=None):
         """Puts the archive and a feed for it on the stand-in service; the feed describes
@@ -296,6 +308,85 @@ class Updates(e2e.EndToEndTest):
         status, _, new_pid = self.wait_for_hand_over(app, timeout=60)
         self.assertEqual(status, 0)
         self.assertEqual(updates.read_info(self.bundle)["CFBundleVersion"], "101")
+        self.assert_runs_from_the_copy_with_its_window(new_pid, app.env)
+
+    def test_a_crash_at_any_step_of_the_swap_leaves_a_whole_bundle_that_launches(self):
+        """The installation stops dead after each step in turn. The bundle's place always holds
+        one whole build, the old one until the exchange and the new one from then on; the next
+        launch (by the helper once it has been started, else by the user) runs that build and
+        leaves nothing beside it."""
+        old_digest = updates.tree_digest(self.copy_running_bundle())
+        archive, new_digest = self.newer_archive_and_digest()
+        archive_path = os.path.join(self.home, "Velmora-101.tar.gz")
+        with open(archive_path, "wb") as out:
+            out.write(archive)
+        env = self.environment.env(self.home)
+        for step, whole, started_by_helper in [("unpacked", old_digest, False), ("flushed", old_digest, False),
+                                               ("exchanged", new_digest, False),
+                                               ("helper-started", new_digest, True)]:
+            with self.subTest(step):
+                if updates.tree_digest(self.bundle) != old_digest:
+                    shutil.rmtree(self.bundle)
+                    self.copy_running_bundle()
+                # Not through a pipe: the helper and the build it starts would hold it open.
+                with open(os.path.join(self.home, "swap.log"), "w+") as log:
+                    crash = subprocess.run([updates.SWAP_CRASH, self.bundle, archive_path, step], env=env,
+                                           stdout=log, stderr=log, timeout=60)
+                    log.seek(0)
+                    self.assertEqual(crash.returncode, -signal.SIGKILL, log.read())
+                self.assertEqual(updates.tree_digest(self.bundle), whole)
+                if started_by_helper:
+                    pid = e2e.wait_for(lambda: updates.bus_owner_pid(env), timeout=30, what="the helper's launch")
+                    self.relaunched.append(pid)
+                else:
+                    pid = self.start_copy().process.pid
+                self.assertEqual(updates.executable_of(pid),
+                                 os.path.join(self.bundle, "Contents", "MacOS", "Velmora"))
+                e2e.wait_for(lambda: os.listdir(self.apps_dir) == ["Velmora.app"], what="nothing left beside it")
+                self.assertEqual(updates.tree_digest(self.bundle), whole)
+                for app in self.apps:
+                    app.stop()
+                for relaunched in self.relaunched:
+                    updates.stop_pid(relaunched)
+                e2e.wait_for(lambda: updates.bus_owner_pid(env) is None, what="the copy gone from the bus")
+
+    def test_a_new_build_that_cannot_start_gives_way_to_the_old_one(self):
+        self.copy_running_bundle()
+        before = updates.tree_digest(self.bundle)
+        self.publish(self.newer_archive(programs={"Velmora": "#!/bin/sh\nexit 1\n"}))
+        app = self.start_copy()
+        e2e.wait_for(app.windows, what="the window of the running copy")
+        app.activate("checkForUpdates")
+        self.accept_offer(app)
+        status, _, old_again = self.wait_for_hand_over(app, timeout=60)
+        self.assertEqual(status, 0)
+        self.assertEqual(updates.tree_digest(self.bundle), before)
+        self.assert_runs_from_the_copy_with_its_window(old_again, app.env)
+        e2e.wait_for(lambda: os.listdir(self.apps_dir) == ["Velmora.app"], what="the broken build removed")
+
+    def test_a_failed_installation_leaves_quitting_and_the_watch_as_they_were(self):
+        self.copy_running_bundle()
+        before = updates.tree_digest(self.bundle)
+        # The new build's relaunch helper names an interpreter that does not exist: it cannot be
+        # started, so the installation is undone after the exchange.
+        self.publish(self.newer_archive(programs={"VelmoraRelaunch": "#!/nonexistent/sh\n"}))
+        app = self.start_copy()
+        e2e.wait_for(app.windows, what="the window of the running copy")
+        app.activate("checkForUpdates")
+        self.accept_offer(app)
+        self.dismiss_outcome(app)
+        self.assertEqual(updates.tree_digest(self.bundle), before)
+        self.assertEqual(os.listdir(self.apps_dir), ["Velmora.app"])
+
+        # An ordinary quit hides the window again and keeps the process.
+        self.assertEqual(app.activate("terminate").returncode, 0)
+        e2e.wait_for(lambda: not app.windows(), what="the window hidden")
+        time.sleep(1.0)
+        self.assertTrue(app.alive())
+        # The installed-build watch runs again.
+        updates.change_info(self.bundle, CFBundleVersion="102")
+        status, _, new_pid = self.wait_for_hand_over(app, timeout=20)
+        self.assertEqual(status, 0)
         self.assert_runs_from_the_copy_with_its_window(new_pid, app.env)
 
     def test_checks_that_find_nothing_to_install_say_so_and_change_nothing(self):

@@ -17,6 +17,7 @@ import time
 import velmora_e2e as e2e
 
 SIGN_UPDATE = os.path.abspath(os.path.join(e2e.BUILD_DIR, "tools", "sign-update"))
+SWAP_CRASH = os.path.abspath(os.path.join(e2e.BUILD_DIR, "tests", "e2e", "velmora-swap-crash"))
 UPDATE_BASE = "https://%s/mises-a-jour/" % e2e.PUBLIC_HOST
 FEED_NAME = "linux.json"
 # The offer and, once it is accepted, the download's dialog.

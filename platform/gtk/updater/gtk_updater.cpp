@@ -8,8 +8,8 @@
 
 #include "platform/foundation/property_list.h"
 #include "platform/foundation/text.h"
-#include "platform/gtk/updater/bundle_swap.h"
 #include "platform/gtk/updater/update_dialogs.h"
+#include "platform/gtk/updater/package_install.h"
 #include "platform/gtk/updater/update_fetch.h"
 #include "platform/gtk/updater/update_schedule.h"
 #include "platform/gtk/updater/update_texts.h"
@@ -147,10 +147,25 @@ void GtkUpdater::startCheck(bool userAsked) {
             break;
     }
     userAsked_ = userAsked;
+    stage_ = Stage::Checking;
+    if (installedByPackage_) return fetchFeed();
+    // Asked once: how the copy was installed does not change while it runs.
+    askWhetherInstalledByPackage(running_.bundlePath, cancellable_, [this](bool byPackage) {
+        installedByPackage_ = byPackage;
+        fetchFeed();
+    });
+}
+
+void GtkUpdater::fetchFeed() {
+    if (*installedByPackage_) {
+        // The package manager owns the files; a check in the background has nothing to say.
+        stage_ = Stage::Idle;
+        if (userAsked_) tell(update_texts::kUpdatedBySystem, update_texts::kUpdatedBySystemDetail);
+        return;
+    }
     if (!settings_.feedUrl) return checkFailed(update_texts::kNoFeed);
     // Without a key nothing found could ever be installed, so nothing is offered.
     if (!settings_.publicKey) return checkFailed(update_texts::kNoKey);
-    stage_ = Stage::Checking;
     // The callback is never called once the cancellable is cancelled, which the destructor
     // does first, so `this` is alive whenever it runs.
     fetchBounded(session_, *settings_.feedUrl, kLargestFeed, cancellable_, {}, [this](const FetchResult& fetched) {
@@ -267,29 +282,18 @@ void GtkUpdater::onStaged(GObject*, GAsyncResult* result, gpointer self) {
 
 void GtkUpdater::swapAndRelaunch(const StagedUpdate& staged) {
     delegate_.updaterWillInstallUpdate();
-    const std::string aside = asidePathFor(running_.bundlePath, running_.processId);
-    BundleSwap swap(running_.bundlePath, staged.bundlePath, aside);
-    if (auto failure = swap.perform()) {
-        removeTree(staged.folder);
+    const auto failure = swapInStagedUpdate(
+        staged, running_, [this] { delegate_.updaterWillRelaunchApplication(); },
+        [this](const std::string& program, const std::vector<std::string>& arguments) {
+            return processes_.launch(program, arguments);
+        });
+    if (failure) {
+        // The running build is still in its place: the application goes back to what it was.
+        delegate_.updaterDidAbortInstall();
         return installFailed(*failure);
     }
-
-    delegate_.updaterWillRelaunchApplication();
-    // The new build's own helper, from its place: it waits for this process to end and then
-    // opens whatever bundle is at the path, now the new one.
-    const std::string helper = running_.bundlePath + "/Contents/MacOS/VelmoraRelaunch";
-    if (auto error = processes_.launch(helper, {std::to_string(running_.processId), running_.bundlePath})) {
-        // Nothing would start the new build once this process ends, so the old one goes back
-        // in its place and keeps running.
-        const auto reverted = swap.revert();
-        removeTree(staged.folder);
-        return installFailed(reverted ? *reverted
-                                      : update_texts::kRelaunchFailedPrefix + *error + update_texts::kDetailSuffix);
-    }
-    // This process still runs from the old copy; Linux keeps its open and mapped files alive
-    // after they are unlinked. Whatever cannot be removed now goes at the next start.
-    removeTree(staged.folder);
-    removeTree(aside);
+    // This process still runs from the replaced build, which Linux keeps alive while it is
+    // open or mapped. That build waits in the staging folder until the new one has launched.
     application_.terminate();
 }
 
@@ -320,8 +324,18 @@ std::unique_ptr<platform::Updater> GtkUpdaterFactory::makeUpdater(platform::Upda
     UpdaterSettings settings = updaterSettingsFrom(readInfo(bundlePath));
     RunningCopy running{bundlePath, bundle_.infoString("CFBundleVersion").value_or(""), settings.bundleIdentifier,
                         processes_.processIdentifier()};
-    // What an earlier installation could not remove while its process still ran.
-    if (!bundlePath.empty()) removeLeftovers(bundlePath, running.processId);
+    // Once this launch is through, the build that an earlier installation replaced is no
+    // longer needed (the relaunch helper waits for it to go before it lets the new build be),
+    // nor what a failed installation left.
+    if (!bundlePath.empty())
+        g_idle_add_full(
+            G_PRIORITY_LOW,
+            [](gpointer copy) -> gboolean {
+                const auto* leftovers = static_cast<RunningCopy*>(copy);
+                removeLeftovers(leftovers->bundlePath, leftovers->processId);
+                return G_SOURCE_REMOVE;
+            },
+            new RunningCopy(running), [](gpointer copy) { delete static_cast<RunningCopy*>(copy); });
     return std::make_unique<GtkUpdater>(context_, application_, processes_, log_, delegate, std::move(settings),
                                         std::move(running),
                                         bundle_.infoString("CFBundleShortVersionString").value_or(""));

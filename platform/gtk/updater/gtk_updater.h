@@ -41,6 +41,7 @@ private:
 
     static gboolean onScheduleTick(gpointer self);
     void startCheck(bool userAsked);
+    void fetchFeed();
     static void onFeedArrived(GObject* source, GAsyncResult* result, gpointer self);
     void judgeFeed(const std::string& document);
     void offer(UpdateFeed feed);
@@ -71,6 +72,8 @@ private:
     GCancellable* cancellable_;
     Stage stage_ = Stage::Idle;
     bool userAsked_ = false;
+    // Whether the copy belongs to the Debian package; unknown until dpkg has answered.
+    std::optional<bool> installedByPackage_;
     std::optional<UpdateFeed> offered_;
     GtkWindow* offerDialog_ = nullptr;
     // The download of an accepted offer: its own cancellable, which "Annuler" cancels, and the

@@ -15,6 +15,7 @@
 #include "platform/gtk/updater/archive_check.h"
 #include "platform/gtk/updater/archive_unpack.h"
 #include "platform/gtk/updater/update_texts.h"
+#include "relaunch/bundle_exchange.h"
 
 namespace gtk {
 
@@ -26,6 +27,7 @@ std::string nameOf(const std::string& path) { return fs::path(path).filename().s
 std::string parentOf(const std::string& path) { return fs::path(path).parent_path().string(); }
 
 std::string stagingPrefix(const std::string& bundlePath) { return "." + nameOf(bundlePath) + ".update-"; }
+// Where builds before the one-step exchange moved the replaced bundle.
 std::string asidePrefix(const std::string& bundlePath) { return nameOf(bundlePath) + ".old-"; }
 
 bool isExecutableFile(const std::string& path) {
@@ -62,12 +64,8 @@ int leftoverProcess(const std::string& name, const std::string& prefix) {
 
 }  // namespace
 
-std::string stagingFolderFor(const std::string& bundlePath, int processId) {
-    return (fs::path(parentOf(bundlePath)) / (stagingPrefix(bundlePath) + std::to_string(processId))).string();
-}
-
-std::string asidePathFor(const std::string& bundlePath, int processId) {
-    return (fs::path(parentOf(bundlePath)) / (asidePrefix(bundlePath) + std::to_string(processId))).string();
+std::string errorReason(const char* prefix, int error) {
+    return std::string(prefix) + g_strerror(error) + update_texts::kDetailSuffix;
 }
 
 std::optional<std::string> judgeUnpackedBundle(const std::string& path, const RunningCopy& running) {
@@ -94,12 +92,10 @@ std::optional<std::string> judgeUnpackedBundle(const std::string& path, const Ru
     return std::nullopt;
 }
 
-std::variant<StagedUpdate, std::string> stageUpdate(std::span<const std::uint8_t> archive, const UpdateFeed& feed,
-                                                    const RunningCopy& running) {
-    if (auto refused = checkArchive(archive, feed)) return *refused;
-
-    StagedUpdate staged{stagingFolderFor(running.bundlePath, running.processId), {}};
-    staged.bundlePath = staged.folder + "/" + kArchivedBundleName;
+std::variant<StagedUpdate, std::string> unpackUpdate(std::span<const std::uint8_t> archive,
+                                                     const RunningCopy& running) {
+    StagedUpdate staged{relaunch::updateFolderFor(running.bundlePath, running.processId),
+                        relaunch::keptBuildFor(running.bundlePath, running.processId)};
     // A folder of ours from an attempt that failed half-way would mix old files into the new.
     removeTree(staged.folder);
     if (mkdir(staged.folder.c_str(), 0700) != 0) return std::string(update_texts::kNoStagingFolder);
@@ -111,6 +107,49 @@ std::variant<StagedUpdate, std::string> stageUpdate(std::span<const std::uint8_t
         return *failure;
     }
     return staged;
+}
+
+std::optional<std::string> flushStagedUpdate(const StagedUpdate& staged) {
+    if (const int error = relaunch::flushTree(staged.bundlePath))
+        return errorReason(update_texts::kFlushFailedPrefix, error);
+    return std::nullopt;
+}
+
+std::variant<StagedUpdate, std::string> stageUpdate(std::span<const std::uint8_t> archive, const UpdateFeed& feed,
+                                                    const RunningCopy& running) {
+    if (auto refused = checkArchive(archive, feed)) return *refused;
+    auto staged = unpackUpdate(archive, running);
+    if (const auto* unpacked = std::get_if<StagedUpdate>(&staged)) {
+        if (auto failure = flushStagedUpdate(*unpacked)) {
+            removeTree(unpacked->folder);
+            return *failure;
+        }
+    }
+    return staged;
+}
+
+std::optional<std::string> swapInStagedUpdate(const StagedUpdate& staged, const RunningCopy& running,
+                                              const std::function<void()>& exchanged,
+                                              const LaunchProgram& launchHelper) {
+    if (const int error = relaunch::exchangeTrees(running.bundlePath, staged.bundlePath)) {
+        removeTree(staged.folder);
+        return errorReason(update_texts::kSwapFailedPrefix, error);
+    }
+    exchanged();
+    // The new build's own helper, from its place: it waits for this process to end and then
+    // opens whatever bundle is at the path, now the new one.
+    const std::string helper = running.bundlePath + "/Contents/MacOS/VelmoraRelaunch";
+    const auto error = launchHelper(helper, {std::to_string(running.processId), running.bundlePath});
+    if (!error) return std::nullopt;
+    // Nothing would start the new build once this process ends, so the running build goes
+    // back in its place.
+    if (const int undoError = relaunch::exchangeTrees(running.bundlePath, staged.bundlePath)) {
+        // The new build stays in place and the replaced one in the staging folder, where the
+        // next launch of the new build removes it.
+        return errorReason(update_texts::kSwapFailedPrefix, undoError);
+    }
+    removeTree(staged.folder);
+    return std::string(update_texts::kRelaunchFailedPrefix) + *error + update_texts::kDetailSuffix;
 }
 
 void removeTree(const std::string& path) {

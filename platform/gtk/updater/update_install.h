@@ -4,10 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "platform/gtk/updater/update_feed.h"
 #include "platform/gtk/updater/update_settings.h"
@@ -31,29 +33,45 @@ struct StagedUpdate {
     std::string bundlePath;  // the new bundle inside it
 };
 
-// The temporary folder an installation by process `processId` unpacks into: hidden, next to
-// the bundle, so that the final renames stay on one file system.
-std::string stagingFolderFor(const std::string& bundlePath, int processId);
-// Where process `processId` moves the running bundle during the swap ("Velmora.app.old-<pid>").
-std::string asidePathFor(const std::string& bundlePath, int processId);
-
 // Whether the unpacked bundle at `path` is ours and newer: a real folder whose Contents/Info.plist
 // names the same identifier and a build after `running`, with the relaunch helper and the main
 // program executable. nullopt when fit, else the French reason.
 std::optional<std::string> judgeUnpackedBundle(const std::string& path, const RunningCopy& running);
 
-// Checks the archive against the signed offer, unpacks it into a fresh staging folder and
-// judges the bundle in it. On failure the staging folder is gone again and the French reason
-// is returned; the running bundle is never touched.
+// Unpacks `archive` into a fresh staging folder next to the running bundle and judges the bundle
+// in it. On failure the staging folder is gone again and the French reason is returned; the
+// running bundle is never touched.
+std::variant<StagedUpdate, std::string> unpackUpdate(std::span<const std::uint8_t> archive, const RunningCopy& running);
+
+// Writes the staged bundle to disk, every file and folder of it, so that it is whole after a
+// power loss once it has taken the running bundle's place; nullopt, else the French reason.
+std::optional<std::string> flushStagedUpdate(const StagedUpdate& staged);
+
+// Checks the archive against the signed offer, unpacks it, judges it and writes it to disk:
+// what runs on a worker thread before the swap. On failure nothing is left of it.
 std::variant<StagedUpdate, std::string> stageUpdate(std::span<const std::uint8_t> archive, const UpdateFeed& feed,
                                                     const RunningCopy& running);
+
+// Starts a program with arguments, detached; nullopt once started, else the reason.
+using LaunchProgram =
+    std::function<std::optional<std::string>(const std::string& program, const std::vector<std::string>& arguments)>;
+
+// Exchanges the staged bundle with the running one in one step, calls `exchanged`, and starts the
+// new build's relaunch helper with this process's identifier and the bundle path. The replaced
+// build is left in the staging folder, where the helper puts it back should the new build fail
+// to start, and which the new build removes once it has launched. When the helper cannot be
+// started the exchange is undone. nullopt, else the French reason; on failure the staging
+// folder is gone unless it is the one place left that holds the replaced build.
+std::optional<std::string> swapInStagedUpdate(const StagedUpdate& staged, const RunningCopy& running,
+                                              const std::function<void()>& exchanged,
+                                              const LaunchProgram& launchHelper);
 
 // Removes a folder and everything in it, without following symbolic links; best effort.
 void removeTree(const std::string& path);
 
-// Removes the staging folders and old bundles that earlier installations left next to
-// `bundlePath`, those of processes that have ended or of `processId` itself (which has made
-// none yet when this runs at its start).
+// Removes the staging folders, with the builds they keep, and the old bundles that earlier
+// installations left next to `bundlePath`: those of processes that have ended or of `processId`
+// itself. Run once a build has launched, it ends the keeping of the build it replaced.
 void removeLeftovers(const std::string& bundlePath, int processId);
 
 }  // namespace gtk

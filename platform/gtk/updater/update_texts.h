@@ -23,6 +23,11 @@ inline constexpr const char* kUpToDatePrefix = "Vous utilisez la version ";
 inline constexpr const char* kCheckFailedPrefix = "Impossible de vérifier les mises à jour : ";
 inline constexpr const char* kInstallFailedPrefix = "La mise à jour n’a pas pu être installée : ";
 inline constexpr const char* kOk = "OK";
+// A copy installed by the Debian package.
+inline constexpr const char* kUpdatedBySystem = "Velmóra est mis à jour par les mises à jour logicielles du système.";
+inline constexpr const char* kUpdatedBySystemDetail =
+    "Cette copie a été installée par le paquet « velmora » : ses nouvelles versions arrivent avec les mises à "
+    "jour du système, puis Velmóra redémarre de lui-même.";
 
 // Reasons a check fails.
 inline constexpr const char* kNoFeed = "aucune adresse de mises à jour n’est configurée.";
@@ -48,6 +53,7 @@ inline constexpr const char* kNoBundleInArchive = "l’archive ne contient pas d
 inline constexpr const char* kOtherApplication = "l’archive contient une autre application.";
 inline constexpr const char* kNotNewer = "l’archive ne contient pas une version plus récente.";
 inline constexpr const char* kNoStagingFolder = "aucun dossier temporaire n’a pu être créé à côté de l’application.";
+inline constexpr const char* kFlushFailedPrefix = "la nouvelle version n’a pas pu être écrite sur le disque (";
 inline constexpr const char* kSwapFailedPrefix = "l’application n’a pas pu être remplacée (";
 inline constexpr const char* kRelaunchFailedPrefix = "le redémarrage n’a pas pu être lancé (";
 inline constexpr const char* kDetailSuffix = ").";

@@ -25,7 +25,6 @@
 
 #include "platform/gtk/updater/archive_check.h"
 #include "platform/gtk/updater/archive_unpack.h"
-#include "platform/gtk/updater/bundle_swap.h"
 #include "platform/gtk/updater/update_feed.h"
 #include "platform/gtk/updater/update_install.h"
 #include "platform/gtk/updater/update_schedule.h"
@@ -484,43 +483,47 @@ void makeBundle(const std::string& path, const std::string& build) {
 
 std::string buildAt(const std::string& bundle) { return readFile(bundle + "/Contents/Info.plist"); }
 
-TEST(BundleSwap, PutsTheNewBundleInPlaceOrLeavesTheOldOneWhereverARenameFails) {
+// The staged build and the running one change places in one step; the replaced build stays in
+// the staging folder for the helper, unless the helper cannot start, which undoes the exchange.
+TEST(SwapInStagedUpdate, ExchangesAndKeepsTheReplacedBuildOrUndoesItAll) {
     const struct {
         const char* behaviour;
-        std::vector<int> failing;  // the rename calls (from 1) that fail with EIO
-        bool swapped;              // after perform()
-        bool reverted;             // after revert()
+        std::optional<std::string> helperError;
+        bool stagedMissing;  // nothing to exchange with
+        const char* installedBuild;
+        std::optional<std::string> failure;
     } cases[] = {
-        {"every rename works", {}, true, true},
-        {"moving the old bundle aside fails", {1}, false, true},
-        {"moving the new bundle in fails, the old one comes back", {2}, false, true},
-        {"the revert cannot finish, a bundle stays in place", {4}, true, false},
+        {"the helper starts", std::nullopt, false, "101", std::nullopt},
+        {"the helper cannot start", "Fichier ou dossier inexistant", false, "100",
+         "le redémarrage n’a pas pu être lancé (Fichier ou dossier inexistant)."},
+        {"the staged bundle is gone", std::nullopt, true, "100",
+         "l’application n’a pas pu être remplacée (No such file or directory)."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.behaviour);
         TempFolder scratch;
-        const std::string installed = scratch / "Velmora.app", replacement = scratch / ".update/Velmora.app",
-                          aside = scratch / "Velmora.app.old-42";
-        makeBundle(installed, "100");
-        makeBundle(replacement, "101");
-        int calls = 0;
-        BundleSwap swap(installed, replacement, aside, [&](const std::string& from, const std::string& to) {
-            ++calls;
-            return std::count(c.failing.begin(), c.failing.end(), calls) ? EIO : BundleSwap::systemRename(from, to);
-        });
-        const auto failure = swap.perform();
-        EXPECT_EQ(failure.has_value(), !c.swapped);
-        EXPECT_TRUE(failure.value_or("l’application n’a pas pu être remplacée (")
-                        .starts_with("l’application n’a pas pu être remplacée ("))
-            << failure.value_or("");
-        EXPECT_EQ(buildAt(installed), infoPlist(c.swapped ? "101" : "100"));
-        EXPECT_EQ(buildAt(c.swapped ? aside : replacement), infoPlist(c.swapped ? "100" : "101"));
-        EXPECT_TRUE(fs::exists(installed + "/Contents/MacOS/Velmora"));
-
-        EXPECT_EQ(swap.revert().has_value(), !c.reverted);
-        EXPECT_EQ(buildAt(installed), infoPlist(c.reverted ? "100" : "101"));
-        EXPECT_EQ(fs::exists(replacement), c.reverted);
-        EXPECT_EQ(fs::exists(aside), !c.reverted);
+        const RunningCopy running{scratch / "Velmora.app", "100", "fr.velmora.universal", 4242};
+        const StagedUpdate staged{scratch / ".Velmora.app.update-4242", scratch / ".Velmora.app.update-4242/Velmora.app"};
+        makeBundle(running.bundlePath, "100");
+        if (!c.stagedMissing) makeBundle(staged.bundlePath, "101");
+        if (c.stagedMissing) fs::create_directory(staged.folder);
+        Strings calls;
+        const auto failure = swapInStagedUpdate(
+            staged, running, [&] { calls.push_back("exchanged: " + buildAt(running.bundlePath)); },
+            [&](const std::string& program, const std::vector<std::string>& arguments) {
+                calls.push_back(program + " " + arguments.at(0) + " " + arguments.at(1));
+                return c.helperError;
+            });
+        EXPECT_EQ(failure, c.failure);
+        EXPECT_EQ(buildAt(running.bundlePath), infoPlist(c.installedBuild));
+        if (!c.failure) {
+            EXPECT_EQ(calls, (Strings{"exchanged: " + infoPlist("101"), running.bundlePath +
+                                                                           "/Contents/MacOS/VelmoraRelaunch 4242 " +
+                                                                           running.bundlePath}));
+            EXPECT_EQ(buildAt(staged.bundlePath), infoPlist("100"));
+        } else {
+            EXPECT_EQ(namesIn(scratch.path), Strings{"Velmora.app"});
+        }
     }
 }
 
