@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/notifications/inbox_entry.h"
 #include "app/velmora.h"
 
 namespace velmora {
@@ -26,14 +27,6 @@ void removeDeliveredMatching(platform::NotificationCenter& centre, Matches match
                 if (matches(request)) identifiers.push_back(request.identifier);
             centre.removeDelivered(identifiers);
         });
-}
-
-// Read once `read_at` is a string; dismissed when `dismissed` is 1, a Boolean true counting as 1.
-bool isReadOrDismissed(const foundation::JsValue& entry) {
-    const foundation::JsValue* readAt = entry.member("read_at");
-    if (readAt && readAt->isString()) return true;
-    const foundation::JsValue* dismissed = entry.member("dismissed");
-    return dismissed && (dismissed->number() == 1.0 || dismissed->boolean() == true);
 }
 
 const std::string* userInfoURL(const platform::NotificationRequest& request) {
@@ -74,7 +67,7 @@ void Velmora::clearSharedNotices(const std::vector<std::string>& ids, const std:
 void Velmora::removeNoticesOfReadEntries(const foundation::JsValue::Array& entries, const std::string& host) {
     std::set<std::string> urls;
     for (const auto& entry : entries) {
-        if (!isReadOrDismissed(entry)) continue;
+        if (!inbox::isReadOrDismissed(entry)) continue;
         const foundation::JsValue* url = entry.member("url");
         if (url && url->string()) urls.insert("https://" + host + *url->string());
     }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/notifications/inbox_entry.h"
 #include "app/texts.h"
 #include "app/velmora.h"
 #include "platform/foundation/iso8601.h"
@@ -15,6 +16,9 @@ namespace velmora {
 
 namespace {
 
+using inbox::isReadOrDismissed;
+using inbox::stringMember;
+
 constexpr const char* kSeenKey = "velmoraSharedNotificationSeen";
 constexpr std::size_t kSeenLimit = 4000;
 // Entries created longer ago than this are recorded without a notification, so that a first
@@ -22,18 +26,6 @@ constexpr std::size_t kSeenLimit = 4000;
 constexpr double kMaximumAgeSeconds = 300.0;
 constexpr const char* kPayableKind = "payable";
 constexpr const char* kNoticePathPrefix = "/admin?notification=notice&noticeId=";
-
-const std::string* stringMember(const foundation::JsValue& entry, const char* key) {
-    const foundation::JsValue* value = entry.member(key);
-    return value ? value->string() : nullptr;
-}
-
-// Read once `read_at` is a string; dismissed when `dismissed` is 1, a Boolean true counting as 1.
-bool isReadOrDismissed(const foundation::JsValue& entry) {
-    if (stringMember(entry, "read_at")) return true;
-    const foundation::JsValue* dismissed = entry.member("dismissed");
-    return dismissed && (dismissed->number() == 1.0 || dismissed->boolean() == true);
-}
 
 // The preference of an entry's kind; bookings share one preference whatever their kind's name.
 const foundation::JsValue* preferenceOf(const foundation::JsValue::Object& preferences, const std::string& kind) {
