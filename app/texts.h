@@ -23,6 +23,12 @@ inline constexpr const char* kStatusOpenToSignIn = "Notifications : ouvrez Velm�
 inline constexpr const char* kStatusCheckAuthorisation = "Notifications : autorisation à vérifier";
 inline constexpr const char* kStatusRetrying = "Connexion en cours — nouvelle tentative automatique";
 
+// The icon in the tray: its menu's own item, and the unread count under the status in its tooltip.
+inline constexpr const char* kOpenWindow = "Ouvrir Velmóra";
+inline constexpr const char* kUnreadNone = "Aucune notification non lue";
+inline constexpr const char* kUnreadOne = "1 notification non lue";
+inline constexpr const char* kUnreadManySuffix = " notifications non lues";
+
 // Login start.
 inline constexpr const char* kLoginStartEnabled = "Démarrage automatique : activé";
 inline constexpr const char* kLoginStartNeedsApproval = "Démarrage automatique : autoriser dans Réglages";

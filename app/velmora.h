@@ -1,6 +1,7 @@
 // The controller: the one object that holds the application's state and every operation.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -149,7 +150,14 @@ private:
     void postNotice(const std::string& host, const std::string& id, const std::string& title, const std::string& body,
                     const std::string& path, bool sound);
 
+    // The icon in the tray and the badge in the docks (app/shell/status_item.cpp).
+    void buildStatusItemAndBadge();
+    void showNoticeStatus(const std::string& title);
+    void showUnreadCount(std::optional<std::int64_t> count);
+    void refreshStatusItemToolTip();
+
     // Inbox poll steps.
+    std::optional<foundation::Url> consoleToPoll() const;
     void handlePollResult(const foundation::Url& pollURL, const platform::ScriptResult& result);
     void runSelectionPass(const foundation::JsValue::Array& entries, const foundation::JsValue::Object& preferences,
                           const std::string& host);
@@ -184,6 +192,11 @@ private:
     bool stopEverything = false;
     std::shared_ptr<platform::MenuItem> noticeStatus;
     std::shared_ptr<platform::MenuItem> loginStatus;
+    // The icon in the tray, its menu's copy of the notification status, and the number of
+    // unread inbox entries the last poll found (nullopt: no signed-in poll keeps it up to date).
+    std::unique_ptr<platform::StatusItem> statusItem;
+    std::shared_ptr<platform::MenuItem> statusItemNoticeStatus;
+    std::optional<std::int64_t> unreadCount;
     std::unique_ptr<platform::ActivityToken> backgroundActivity;
     bool loginLaunch;
     std::shared_ptr<platform::Timer> connectionRetry;

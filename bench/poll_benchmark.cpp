@@ -54,10 +54,11 @@ BENCHMARK(SnapshotConversionFromJavaScriptCore)->Unit(benchmark::kMillisecond);
 // or the ones given.
 struct Console {
     explicit Console(platform::UserDefaults* defaults = nullptr)
-        : platform{fake.application, fake.timers,     fake.clock,     defaults ? *defaults : fake.defaults,
-                   fake.bundle,      fake.files,      fake.processes, fake.systemLog,
-                   fake.workspace,   fake.loginItems, fake.appEntry,  fake.notifications,
-                   fake.updaters,    fake.views,      fake.panels,    fake.printing},
+        : platform{fake.application, fake.timers,       fake.clock,     defaults ? *defaults : fake.defaults,
+                   fake.bundle,      fake.files,        fake.processes, fake.systemLog,
+                   fake.workspace,   fake.loginItems,   fake.appEntry,  fake.notifications,
+                   fake.updaters,    fake.views,        fake.panels,    fake.printing,
+                   fake.statusItems, fake.launcherEntry},
           controller(platform, velmora::BuildConstants{"velmora.fr"}, {"Velmora"}) {
         fake.clock.set(bench::kNowSeconds);
         platform.defaults.setStringArray(kKnownHostsKey, {bench::kInstanceHost});

@@ -4,10 +4,12 @@
 #include "platform/app_entry.h"
 #include "platform/application.h"
 #include "platform/bundle.h"
+#include "platform/launcher_entry.h"
 #include "platform/login_items.h"
 #include "platform/notification_center.h"
 #include "platform/panels.h"
 #include "platform/printing.h"
+#include "platform/status_item.h"
 #include "platform/system.h"
 #include "platform/timers.h"
 #include "platform/updater.h"
@@ -35,6 +37,8 @@ struct Platform {
     Views& views;
     Panels& panels;
     Printing& printing;
+    StatusItems& statusItems;
+    LauncherEntry& launcherEntry;
 };
 
 }  // namespace platform

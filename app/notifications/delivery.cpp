@@ -36,9 +36,7 @@ void Velmora::postNotice(const std::string& host, const std::string& id, const s
     request.content.userInfo = {{"url", "https://" + host + path}};
     // A refusal is typically missing authorisation; the status item says so until the next
     // signed-in poll. Nothing is retried.
-    auto reportRefusal = weakly([this] {
-        if (noticeStatus) noticeStatus->setTitle(texts::kStatusCheckAuthorisation);
-    });
+    auto reportRefusal = weakly([this] { showNoticeStatus(texts::kStatusCheckAuthorisation); });
     platform_.notifications.add(std::move(request), [reportRefusal](const std::optional<std::string>& error) {
         if (error) reportRefusal();
     });

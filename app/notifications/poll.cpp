@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "app/notifications/inbox_entry.h"
 #include "app/texts.h"
 #include "app/velmora.h"
 
@@ -66,21 +67,31 @@ foundation::JsValue::Object preferencesOf(const foundation::JsValue& snapshot) {
 
 }  // namespace
 
+std::optional<foundation::Url> Velmora::consoleToPoll() const {
+    // While a connection is pending, the view shows our page for a load that failed, at the
+    // failed URL, or the first page still loading: neither is the console, whatever the URL says.
+    if (pendingConnectionURL) return std::nullopt;
+    std::optional<foundation::Url> pageURL = web->url();
+    if (!pageURL) return std::nullopt;
+    // Only the console page carries the signed-in session and its `api`; the query is not examined.
+    if (pageURL->path() != kConsolePath) return std::nullopt;
+    // The answer decides which notifications are shown and withdrawn: the page must be the
+    // instance's own, over HTTPS.
+    if (!isInstancePage(*pageURL)) return std::nullopt;
+    return pageURL;
+}
+
 void Velmora::pollNativeNotifications() {
     // At most one script is in flight: a tick or a page load during a poll does nothing.
     if (noticeBusy) return;
     // Without a web view there is no page to ask; a later tick finds one.
     if (!web) return;
-    // While a connection is pending, the view shows our page for a load that failed, at the
-    // failed URL, or the first page still loading: neither is the console, whatever the URL says.
-    if (pendingConnectionURL) return;
-    const std::optional<foundation::Url> pageURL = web->url();
-    if (!pageURL) return;
-    // Only the console page carries the signed-in session and its `api`; the query is not examined.
-    if (pageURL->path() != kConsolePath) return;
-    // The answer decides which notifications are shown and withdrawn: the page must be the
-    // instance's own, over HTTPS.
-    if (!isInstancePage(*pageURL)) return;
+    const std::optional<foundation::Url> pageURL = consoleToPoll();
+    if (!pageURL) {
+        // Nothing keeps the unread count up to date any more: a badge would only grow stale.
+        showUnreadCount(std::nullopt);
+        return;
+    }
     noticeBusy = true;
 
     // The two answers may come in either order; the result handler uses whatever delivered
@@ -102,18 +113,21 @@ void Velmora::handlePollResult(const foundation::Url& pollURL, const platform::S
     // A failed evaluation, an answer of another shape and a session that is not an
     // administrator's all mean the same to the user: the console needs a sign-in.
     if (!authenticated || authenticated->boolean() != true) {
-        if (noticeStatus) noticeStatus->setTitle(texts::kStatusOpenToSignIn);
+        showNoticeStatus(texts::kStatusOpenToSignIn);
+        showUnreadCount(std::nullopt);
         return;
     }
-    if (noticeStatus) noticeStatus->setTitle(texts::kStatusActive);
+    showNoticeStatus(texts::kStatusActive);
 
     // The host of the page when the poll began, even if the page has moved on since.
     const std::string host = pollURL.hostOrEmpty();
     const foundation::JsValue::Object preferences = preferencesOf(*snapshot);
-    clearSharedNotices(readIdsOf(*snapshot), host);
+    const std::vector<std::string> readIds = readIdsOf(*snapshot);
+    clearSharedNotices(readIds, host);
     const foundation::JsValue::Array entries = entriesOf(*snapshot);
     removeNoticesOfReadEntries(entries, host);
     runSelectionPass(entries, preferences, host);
+    showUnreadCount(inbox::countUnread(entries, readIds));
 }
 
 }  // namespace velmora

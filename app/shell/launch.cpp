@@ -31,6 +31,7 @@ void Velmora::applicationDidFinishLaunching() {
     // Before the window exists, so that the desktop names it after the entry from the start.
     keepAppEntryInStep();
     buildWebViewAndWindow();
+    buildStatusItemAndBadge();
 
     if (loginLaunch) {
         platform_.application.setActivationPolicy(platform::ActivationPolicy::Accessory);

@@ -28,7 +28,7 @@ void Velmora::didFailProvisionalNavigation(const platform::NavigationError& erro
     connectionRetry = platform_.timers.scheduleOneShot(kRetryDelay, weakly([this] {
                                                            if (pendingConnectionURL) web->load(*pendingConnectionURL);
                                                        }));
-    if (noticeStatus) noticeStatus->setTitle(texts::kStatusRetrying);
+    showNoticeStatus(texts::kStatusRetrying);
     platform_.log.write(texts::kLogConnectionUnavailable + error.description);
 }
 

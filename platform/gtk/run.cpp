@@ -11,11 +11,13 @@
 #include "platform/gtk/gtk_panels.h"
 #include "platform/gtk/gtk_views.h"
 #include "platform/gtk/keyfile_defaults.h"
+#include "platform/gtk/launcher_entry.h"
 #include "platform/gtk/notification_center.h"
 #include "platform/gtk/null_services.h"
 #include "platform/gtk/printing.h"
 #include "platform/gtk/session_manager_client.h"
 #include "platform/gtk/single_instance.h"
+#include "platform/gtk/status_notifier_item.h"
 #include "platform/gtk/system_services.h"
 #include "platform/gtk/updater/gtk_updater.h"
 
@@ -60,8 +62,11 @@ public:
           views_(context),
           panels_(context),
           printing_(context),
-          platform_{app_,       timers_,     clock_,    defaults_,      *bundle_,  files_, processes_, log_,
-                    workspace_, loginItems_, appEntry_, notifications_, updaters_, views_, panels_,    printing_} {
+          statusItems_(context, sessionBus().get(), *bundle_, log_),
+          launcherEntry_(sessionBus().get(), VELMORA_BUNDLE_ID),
+          platform_{app_,       timers_, clock_,     defaults_,   *bundle_,     files_,
+                    processes_, log_,    workspace_, loginItems_, appEntry_,    notifications_,
+                    updaters_,  views_,  panels_,    printing_,   statusItems_, launcherEntry_} {
         if (!bundle_->bundlePath().empty()) context.extensionDirectory = bundle_->bundlePath() + "/Contents/PlugIns";
         context.printSetup = &printSetup_;
         // The controller is the application's delegate from its first callback on.
@@ -97,6 +102,8 @@ private:
     GtkPanels panels_;
     PrintSetup printSetup_;
     PopplerPrinting printing_;
+    StatusNotifierItems statusItems_;
+    UnityLauncherEntry launcherEntry_;
     platform::Platform platform_;
     std::unique_ptr<platform::ApplicationDelegate> controller_;
 };

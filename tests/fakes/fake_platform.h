@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -413,6 +414,50 @@ public:
                  std::function<void(std::unique_ptr<platform::PrintOperation>)> done) override;
 };
 
+// The icon in the tray: its title, menu and tooltip, and the activation the user would do.
+class FakeStatusItem final : public platform::StatusItem, Logging {
+public:
+    FakeStatusItem(CallLog& log, std::string title, std::function<void()> activated)
+        : Logging(log), title(std::move(title)), activated(std::move(activated)), items(log) {}
+    platform::Menu& menu() override { return items; }
+    void setToolTip(const std::string& heading, const std::string& text) override {
+        log_.add("statusItem.setToolTip");
+        toolTip = heading + "|" + text;
+    }
+    // Activates the icon, as a click on it in the tray does.
+    void activate() const { activated(); }
+
+    std::string title;
+    std::function<void()> activated;
+    FakeMenu items;
+    std::string toolTip;  // heading and text, split by "|"
+};
+
+class FakeStatusItems final : public platform::StatusItems, Logging {
+public:
+    using Logging::Logging;
+    std::unique_ptr<platform::StatusItem> makeStatusItem(const std::string& title,
+                                                         std::function<void()> activated) override {
+        log_.add("statusItems.makeStatusItem(" + title + ")");
+        auto made = std::make_unique<FakeStatusItem>(log_, title, std::move(activated));
+        item = made.get();
+        return made;
+    }
+
+    FakeStatusItem* item = nullptr;  // owned by the controller
+};
+
+class FakeLauncherEntry final : public platform::LauncherEntry, Logging {
+public:
+    using Logging::Logging;
+    void setBadge(std::optional<std::int64_t> count) override {
+        log_.add("launcherEntry.setBadge(" + (count ? std::to_string(*count) : std::string("hidden")) + ")");
+        badges.push_back(count);
+    }
+
+    std::vector<std::optional<std::int64_t>> badges;  // every badge published, in order
+};
+
 // Every fake, wired into one Platform.
 struct FakePlatform {
     CallLog log;
@@ -432,8 +477,11 @@ struct FakePlatform {
     FakeViews views{log};
     FakePanels panels{log};
     FakePrinting printing{log};
-    platform::Platform platform{application, timers,     clock,    defaults,      bundle,   files, processes, systemLog,
-                                workspace,   loginItems, appEntry, notifications, updaters, views, panels,    printing};
+    FakeStatusItems statusItems{log};
+    FakeLauncherEntry launcherEntry{log};
+    platform::Platform platform{application, timers,    clock,     defaults,   bundle,      files,
+                                processes,   systemLog, workspace, loginItems, appEntry,    notifications,
+                                updaters,    views,     panels,    printing,   statusItems, launcherEntry};
 };
 
 }  // namespace fakes
