@@ -90,6 +90,12 @@ public:
 
     // Quit and the background service.
     void stopNativeService();
+    // The window has gone (or never came): after a while without it, the process rests.
+    void restWhileHidden();
+    // The window is back: the rest, or the wait for it, ends.
+    void endRest();
+    // The window and the view give back what only drawing needs, unless the window is shown.
+    void rest();
 
     // Instance host registry.
     std::optional<foundation::Url> currentInstanceURL(const foundation::Url& url) const;
@@ -206,6 +212,9 @@ private:
     std::shared_ptr<platform::Timer> crashReload;
     double crashReloadDelay = 1.0;
     std::optional<double> lastFinishedLoad;
+    // The wait from the window's going to the rest, and whether the process rests.
+    std::shared_ptr<platform::Timer> restTimer;
+    bool resting = false;
 };
 
 }  // namespace velmora

@@ -181,6 +181,9 @@ public:
     virtual void evaluateJavaScript(const std::string& source) = 0;
     // An operation that prints the page shown.
     virtual std::unique_ptr<PrintOperation> printOperation() = 0;
+    // While `resting`, the view keeps no caches beyond what its page needs and has given freed
+    // memory back to the system; the page, its scripts and its messages keep running.
+    virtual void setResting(bool resting) = 0;
 };
 
 }  // namespace platform

@@ -24,6 +24,9 @@ public:
     virtual bool isVisible() const = 0;
     // Whether one of the application's modal dialogs is open on the window.
     virtual bool hasAttachedSheet() const = 0;
+    // Gives back to the system what only drawing the hidden window needs; the window draws
+    // again, as it was, when it is next shown.
+    virtual void releaseDrawingResources() = 0;
 };
 
 }  // namespace platform

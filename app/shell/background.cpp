@@ -14,6 +14,7 @@ platform::TerminateReply Velmora::applicationShouldTerminate() {
     if (stopEverything || restartPending || updateInstalling) return platform::TerminateReply::Now;
     if (window) window->orderOut();
     platform_.application.setActivationPolicy(platform::ActivationPolicy::Accessory);
+    restWhileHidden();
     return platform::TerminateReply::Cancel;
 }
 
@@ -25,6 +26,7 @@ void Velmora::stopNativeService() {
 
 bool Velmora::applicationShouldTerminateAfterLastWindowClosed() {
     platform_.application.setActivationPolicy(platform::ActivationPolicy::Accessory);
+    restWhileHidden();
     return false;
 }
 

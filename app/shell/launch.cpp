@@ -35,6 +35,7 @@ void Velmora::applicationDidFinishLaunching() {
 
     if (loginLaunch) {
         platform_.application.setActivationPolicy(platform::ActivationPolicy::Accessory);
+        restWhileHidden();
     } else {
         window->makeKeyAndOrderFront();
         platform_.application.activateIgnoringOtherApps();

@@ -108,6 +108,7 @@ void Velmora::buildWebViewAndWindow() {
 }
 
 void Velmora::showNativeWindow() {
+    endRest();
     platform_.application.setActivationPolicy(platform::ActivationPolicy::Regular);
     window->makeKeyAndOrderFront();
     platform_.application.activateIgnoringOtherApps();

@@ -1,5 +1,7 @@
 #include "platform/gtk/gtk_views.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -198,6 +200,16 @@ public:
     void setUIDelegate(platform::UIDelegate* delegate) override { ui_ = delegate; }
 
     void load(const foundation::Url& url) override { webkit_web_view_load_uri(view_, url.string().c_str()); }
+    void setResting(bool resting) override {
+        WebKitWebContext* webContext = webkit_web_view_get_context(view_);
+        // The document viewer's model keeps no memory cache and no page cache, and switching to it
+        // empties them; the page in the view stays as it is.
+        webkit_web_context_set_cache_model(
+            webContext, resting ? WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER : WEBKIT_CACHE_MODEL_WEB_BROWSER);
+        if (resting)
+            webkit_web_context_send_message_to_all_extensions(
+                webContext, webkit_user_message_new(bridge::kReleaseMemoryName, nullptr));
+    }
 
     void reload() override {
         // Nothing to reload before the first load began.
@@ -501,6 +513,13 @@ public:
     void orderOut() override { gtk_widget_set_visible(GTK_WIDGET(window_), FALSE); }
     bool isVisible() const override { return gtk_widget_get_visible(GTK_WIDGET(window_)); }
     bool hasAttachedSheet() const override { return context_.openDialogs > 0; }
+    void releaseDrawingResources() override {
+        // Unrealised, the window has no surface and no renderer with their buffers and caches;
+        // showing it realises it again. The web view in it keeps its page.
+        if (!gtk_widget_get_visible(GTK_WIDGET(window_))) gtk_widget_unrealize(GTK_WIDGET(window_));
+        // glibc keeps freed memory for later allocations; a resting process has none coming.
+        malloc_trim(0);
+    }
 
 private:
     static gboolean onCloseRequest(GtkWindow*, gpointer data) {

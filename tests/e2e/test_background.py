@@ -170,6 +170,35 @@ class Background(e2e.EndToEndTest):
         self.assertEqual(app.process.wait(timeout=10), 0)
         self.assertLess(time.monotonic() - started, 5.0)
 
+    def test_a_minute_in_the_background_rests_the_process_and_the_page_lives_on(self):
+        self.service.control("beacons/clear", {})
+        app = self.start_app()
+        window = e2e.wait_for(app.windows, what="a visible window")[0]
+        self.sign_in(app, window)
+        e2e.wait_for(lambda: self.service.control("beacons?host=%s&name=load" % e2e.INSTANCE_HOST)["beacons"],
+                     what="the console loaded")
+        loads = len(self.service.control("beacons?host=%s&name=load" % e2e.INSTANCE_HOST)["beacons"])
+        self.assertEqual(app.activate("terminate").returncode, 0)
+        e2e.wait_for(lambda: app.windows() == [], what="the window hidden")
+        # The rest comes a minute after the window went.
+        time.sleep(65)
+        self.assertTrue(app.alive())
+        self.assertEqual(len(self.service.control("beacons?host=%s&name=load" % e2e.INSTANCE_HOST)["beacons"]), loads,
+                         "resting reloads nothing")
+        self.hide_and_keep_polling_after_rest(app)
+        self.reopen(app)
+        time.sleep(1.0)  # the first frame after the window was realised again
+        shot = os.path.join(self.home, "apres-repos.png")
+        app.screenshot(shot)
+        colours = int(subprocess.check_output(["identify", "-format", "%k", shot], text=True))
+        self.assertGreater(colours, 10, "the window draws its page again")
+
+    def hide_and_keep_polling_after_rest(self, app):
+        self.service.control("requests/clear", {})
+        self.assertEqual(app.activate("reload").returncode, 0)
+        e2e.wait_for(lambda: self.requested(e2e.INSTANCE_HOST, INBOX), what="the inbox polled after the rest")
+        self.assertEqual(app.windows(), [])
+
     def test_stopping_the_service_ends_the_process_and_keeps_login_start(self):
         app = self.start_app()
         e2e.wait_for(app.windows, what="a visible window")

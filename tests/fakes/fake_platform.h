@@ -325,6 +325,9 @@ public:
         scripts.push_back({std::move(done), body});
     }
     void evaluateJavaScript(const std::string& source) override { log_.add("web.evaluateJavaScript(" + source + ")"); }
+    void setResting(bool resting) override {
+        log_.add(std::string("web.setResting(") + (resting ? "true)" : "false)"));
+    }
     std::unique_ptr<platform::PrintOperation> printOperation() override;
 
     // Sets the page URL as if a load of `text` had committed.
@@ -358,6 +361,7 @@ public:
     }
     bool isVisible() const override { return visible; }
     bool hasAttachedSheet() const override { return sheet; }
+    void releaseDrawingResources() override { log_.add("window.releaseDrawingResources"); }
 
     bool visible = false;
     bool sheet = false;

@@ -9,4 +9,8 @@ inline constexpr const char* kMessageName = "velmora.script-message";
 // host, and port, -1 for the scheme's default)
 inline constexpr const char* kParametersType = "(ssbssi)";
 
+// The message the UI process sends every web process while no window has been shown for a
+// while: each gives the memory its allocator has freed back to the system. No parameters.
+inline constexpr const char* kReleaseMemoryName = "velmora.release-memory";
+
 }  // namespace gtk::bridge

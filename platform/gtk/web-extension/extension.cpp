@@ -4,6 +4,7 @@
 // UI process. The facts are read here from WebKit's own frame and, for the origin, in a script
 // world of our own that the page cannot reach, never from the page: so a page cannot claim to
 // be another frame or another origin.
+#include <malloc.h>
 #include <webkit/webkit-web-process-extension.h>
 
 #include <string>
@@ -108,10 +109,18 @@ void onWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKit
     g_object_unref(context);
 }
 
+// While no window is shown the UI process asks every web process to give back what its
+// allocator holds free; the page's own heaps are WebKit's to manage.
+gboolean onUserMessage(WebKitWebProcessExtension* /*extension*/, WebKitUserMessage* message, gpointer /*unused*/) {
+    if (g_strcmp0(webkit_user_message_get_name(message), gtk::bridge::kReleaseMemoryName) != 0) return FALSE;
+    malloc_trim(0);
+    return TRUE;
+}
+
 }  // namespace
 
-extern "C" G_MODULE_EXPORT void webkit_web_process_extension_initialize_with_user_data(WebKitWebProcessExtension*,
-                                                                                       const GVariant* userData) {
+extern "C" G_MODULE_EXPORT void webkit_web_process_extension_initialize_with_user_data(
+    WebKitWebProcessExtension* extension, const GVariant* userData) {
     // The UI process passes the handler names, in registration order, as an array of strings.
     // WebKit hands the data over as const; GLib's accessors take it as non-const and only read it.
     auto* data = const_cast<GVariant*>(userData);  // NOLINT(cppcoreguidelines-pro-type-const-cast)
@@ -122,6 +131,7 @@ extern "C" G_MODULE_EXPORT void webkit_web_process_extension_initialize_with_use
         g_free(names);
     }
     ownWorld = webkit_script_world_new();
+    g_signal_connect(extension, "user-message-received", G_CALLBACK(onUserMessage), nullptr);
     g_signal_connect(webkit_script_world_get_default(), "window-object-cleared", G_CALLBACK(onWindowObjectCleared),
                      nullptr);
 }

@@ -88,6 +88,7 @@ public:
     void orderOut() override {}
     bool isVisible() const override { return true; }
     bool hasAttachedSheet() const override { return false; }
+    void releaseDrawingResources() override {}
 };
 
 class GtkDialogsTest : public testing::Test {

@@ -214,9 +214,11 @@ TEST(Menus, CommandsReachTheirTargets) {
                                     "application.terminate",
                                     "window.orderOut",
                                     "application.setActivationPolicy(accessory)",
+                                    "timers.scheduleOneShot(60)",
                                 }));
     EXPECT_FALSE(r.fake.application.terminated);
-    EXPECT_EQ(r.fake.timers.withInterval(60.0).size() + r.fake.timers.withInterval(2.0).size(), 2u);
+    // The poll, the installed-build watch, and the wait before the rest.
+    EXPECT_EQ(r.fake.timers.withInterval(60.0).size() + r.fake.timers.withInterval(2.0).size(), 3u);
     // The remembered console is kept: a restart without signing in opens it again.
     EXPECT_EQ(r.fake.defaults.string("velmoraInstanceHost"), "salon.example");
 }
@@ -314,10 +316,61 @@ TEST(Background, TerminationEndsTheProcessOnlyThroughAnOpenGate) {
             r.fake.log.clear();
             EXPECT_EQ(r.controller->applicationShouldTerminate(), c.reply);
             const bool hides = c.reply == TerminateReply::Cancel;
-            EXPECT_EQ(r.fake.log.calls,
-                      (hides ? Calls{"window.orderOut", "application.setActivationPolicy(accessory)"} : Calls{}));
+            EXPECT_EQ(r.fake.log.calls, (hides ? Calls{"window.orderOut", "application.setActivationPolicy(accessory)",
+                                                       "timers.scheduleOneShot(60)"}
+                                               : Calls{}));
             EXPECT_EQ(r.window().visible, !hides);
         }
+    }
+}
+
+// A minute after the window went (or at a login launch, which never shows it), the window and the
+// view give back what drawing needs; a window back before then costs nothing, and one back
+// after wakes the view. Only the rest's own calls are compared.
+TEST(Background, RestsAMinuteAfterTheWindowWentAndWakesWhenItComesBack) {
+    const auto restCalls = [](const Calls& calls) {
+        Calls rest;
+        for (const auto& call : calls)
+            if (call == "window.releaseDrawingResources" || call.starts_with("web.setResting")) rest.push_back(call);
+        return rest;
+    };
+    const Calls rests{"window.releaseDrawingResources", "web.setResting(true)"};
+    const struct {
+        const char* behaviour;
+        std::vector<std::string> arguments;
+        std::function<void(Rig&)> hide;
+    } ways[] = {
+        {"an ordinary quit", {kProgram}, [](Rig& r) { r.controller->applicationShouldTerminate(); }},
+        {"closing the window",
+         {kProgram},
+         [](Rig& r) {
+             r.window().visible = false;
+             r.controller->applicationShouldTerminateAfterLastWindowClosed();
+         }},
+        {"a login launch", {kProgram, "--background"}, [](Rig&) {}},
+    };
+    for (const auto& way : ways) {
+        SCOPED_TRACE(way.behaviour);
+        Rig r;
+        r.launch(way.arguments);
+        way.hide(r);
+        r.fake.log.clear();
+        r.fake.timers.advance(59.0);
+        EXPECT_EQ(restCalls(r.fake.log.calls), Calls{});
+        r.fake.timers.advance(1.0);
+        EXPECT_EQ(restCalls(r.fake.log.calls), rests);
+
+        r.fake.log.clear();
+        r.controller->showNativeWindow();
+        EXPECT_EQ(restCalls(r.fake.log.calls), Calls{"web.setResting(false)"});
+
+        // Hidden and back within the minute: no rest, and none later.
+        r.controller->applicationShouldTerminate();
+        r.fake.timers.advance(30.0);
+        r.controller->showNativeWindow();
+        r.fake.log.clear();
+        r.fake.timers.advance(120.0);
+        EXPECT_EQ(restCalls(r.fake.log.calls), Calls{});
     }
 }
 
