@@ -8,8 +8,8 @@
 
 #include "platform/foundation/property_list.h"
 #include "platform/foundation/text.h"
-#include "platform/gtk/updater/update_dialogs.h"
 #include "platform/gtk/updater/package_install.h"
+#include "platform/gtk/updater/update_dialogs.h"
 #include "platform/gtk/updater/update_fetch.h"
 #include "platform/gtk/updater/update_schedule.h"
 #include "platform/gtk/updater/update_texts.h"

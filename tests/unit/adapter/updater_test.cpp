@@ -503,7 +503,8 @@ TEST(SwapInStagedUpdate, ExchangesAndKeepsTheReplacedBuildOrUndoesItAll) {
         SCOPED_TRACE(c.behaviour);
         TempFolder scratch;
         const RunningCopy running{scratch / "Velmora.app", "100", "fr.velmora.universal", 4242};
-        const StagedUpdate staged{scratch / ".Velmora.app.update-4242", scratch / ".Velmora.app.update-4242/Velmora.app"};
+        const StagedUpdate staged{scratch / ".Velmora.app.update-4242",
+                                  scratch / ".Velmora.app.update-4242/Velmora.app"};
         makeBundle(running.bundlePath, "100");
         if (!c.stagedMissing) makeBundle(staged.bundlePath, "101");
         if (c.stagedMissing) fs::create_directory(staged.folder);
@@ -517,9 +518,9 @@ TEST(SwapInStagedUpdate, ExchangesAndKeepsTheReplacedBuildOrUndoesItAll) {
         EXPECT_EQ(failure, c.failure);
         EXPECT_EQ(buildAt(running.bundlePath), infoPlist(c.installedBuild));
         if (!c.failure) {
-            EXPECT_EQ(calls, (Strings{"exchanged: " + infoPlist("101"), running.bundlePath +
-                                                                           "/Contents/MacOS/VelmoraRelaunch 4242 " +
-                                                                           running.bundlePath}));
+            EXPECT_EQ(calls,
+                      (Strings{"exchanged: " + infoPlist("101"),
+                               running.bundlePath + "/Contents/MacOS/VelmoraRelaunch 4242 " + running.bundlePath}));
             EXPECT_EQ(buildAt(staged.bundlePath), infoPlist("100"));
         } else {
             EXPECT_EQ(namesIn(scratch.path), Strings{"Velmora.app"});
