@@ -20,10 +20,10 @@ std::string keptBuildFor(const std::string& bundlePath, int processId);
 // else the errno value of the first failure.
 int flushTree(const std::string& path);
 
-// Exchanges the trees at `first` and `second` in one step (renameat2 with RENAME_EXCHANGE) and
-// writes both folders holding them to disk, so that each path names a complete tree at every
-// moment, across a crash or a power loss; 0 on success, else the errno value (EINVAL on a file
-// system that cannot exchange).
+// Exchanges the trees at `first` and `second` in one step (renameat2 with RENAME_EXCHANGE), so
+// that each path names a complete tree at every moment, and then asks for both folders holding
+// them to be written to disk; 0 once exchanged, else the errno value of the exchange, which
+// then changed nothing (EINVAL on a file system that cannot exchange).
 int exchangeTrees(const std::string& first, const std::string& second);
 
 }  // namespace relaunch

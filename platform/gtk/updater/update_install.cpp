@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "platform/foundation/property_list.h"
 #include "platform/foundation/text.h"
@@ -29,6 +30,10 @@ std::string parentOf(const std::string& path) { return fs::path(path).parent_pat
 std::string stagingPrefix(const std::string& bundlePath) { return "." + nameOf(bundlePath) + ".update-"; }
 // Where builds before the one-step exchange moved the replaced bundle.
 std::string asidePrefix(const std::string& bundlePath) { return nameOf(bundlePath) + ".old-"; }
+// Where a staging folder goes, in one rename, before it is deleted: a kept build is then either
+// whole under its own name or gone from it, never half deleted where the relaunch helper
+// would take it to put it back.
+std::string removingPrefix(const std::string& bundlePath) { return "." + nameOf(bundlePath) + ".removing-"; }
 
 bool isExecutableFile(const std::string& path) {
     return g_file_test(path.c_str(), G_FILE_TEST_IS_REGULAR) && g_file_test(path.c_str(), G_FILE_TEST_IS_EXECUTABLE);
@@ -163,12 +168,25 @@ void removeLeftovers(const std::string& bundlePath, int processId) {
     std::error_code error;
     fs::directory_iterator entries(parent.empty() ? "." : parent, error);
     if (error) return;
-    const std::string staging = stagingPrefix(bundlePath), aside = asidePrefix(bundlePath);
+    const std::string staging = stagingPrefix(bundlePath), aside = asidePrefix(bundlePath),
+                      removing = removingPrefix(bundlePath);
+    std::vector<fs::path> doomed;
     for (const auto& entry : entries) {
         const std::string name = entry.path().filename().string();
-        int owner = leftoverProcess(name, staging);
-        if (!owner) owner = leftoverProcess(name, aside);
-        if (owner && (owner == processId || processEnded(owner))) removeTree(entry.path().string());
+        int owner = 0;
+        for (const auto& prefix : {staging, aside, removing})
+            if (!owner) owner = leftoverProcess(name, prefix);
+        if (owner && (owner == processId || processEnded(owner))) doomed.push_back(entry.path());
+    }
+    for (auto& path : doomed) {
+        const std::string name = path.filename().string();
+        if (name.starts_with(staging)) {
+            fs::path renamed = path.parent_path() / (removing + name.substr(staging.size()));
+            fs::rename(path, renamed, error);
+            if (error) continue;
+            path = std::move(renamed);
+        }
+        removeTree(path.string());
     }
 }
 

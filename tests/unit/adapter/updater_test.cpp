@@ -612,13 +612,14 @@ TEST(RemoveLeftovers, RemovesWhatEndedProcessesLeftAndNothingElse) {
     for (const std::string& name :
          {".Velmora.app.update-" + endedId, "Velmora.app.old-" + endedId, ".Velmora.app.update-" + livingId,
           "Velmora.app.old-" + livingId, std::string("Velmora.app.old-abc"), "Autre.app.old-" + endedId,
-          std::string("Velmora.app.old-4242")})
+          std::string("Velmora.app.old-4242"), ".Velmora.app.removing-" + endedId, ".Velmora.app.removing-" + livingId})
         makeBundle(scratch / name, "100");
 
     removeLeftovers(scratch / "Velmora.app", 4242);
 
-    Strings expected{".Velmora.app.update-" + livingId, "Autre.app.old-" + endedId, "Velmora.app",
-                     "Velmora.app.old-" + livingId, "Velmora.app.old-abc"};
+    Strings expected{
+        ".Velmora.app.update-" + livingId, "Autre.app.old-" + endedId, "Velmora.app",
+        "Velmora.app.old-" + livingId,     "Velmora.app.old-abc",      ".Velmora.app.removing-" + livingId};
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(namesIn(scratch.path), expected);
 }
