@@ -23,6 +23,12 @@ inline constexpr const char* kUpToDatePrefix = "Vous utilisez la version ";
 inline constexpr const char* kCheckFailedPrefix = "Impossible de vérifier les mises à jour : ";
 inline constexpr const char* kInstallFailedPrefix = "La mise à jour n’a pas pu être installée : ";
 inline constexpr const char* kOk = "OK";
+// A copy in a folder the user cannot write, which the updater could not replace.
+inline constexpr const char* kCannotUpdateItself = "Velmóra ne peut pas se mettre à jour lui-même.";
+inline constexpr const char* kFolderNotWritablePrefix = "Le dossier « ";
+inline constexpr const char* kFolderNotWritableSuffix =
+    " » n’est pas modifiable par votre compte : demandez à la personne qui y a installé Velmóra de le mettre à "
+    "jour.";
 // A copy installed by the Debian package.
 inline constexpr const char* kUpdatedBySystem = "Velmóra est mis à jour par les mises à jour logicielles du système.";
 inline constexpr const char* kUpdatedBySystemDetail =
