@@ -6,13 +6,13 @@ import os
 import re
 import shutil
 import subprocess
+import tempfile
 
 import desktop_e2e as desktop
 import velmora_e2e as e2e
 
 APT_REPO = os.path.join(e2e.SOURCE_DIR, "scripts", "apt-repo")
 SOURCE_FILE = "/etc/apt/sources.list.d/velmora.sources"
-KEYRING = "/usr/share/keyrings/velmora.gpg"
 APT_LISTS = "/var/lib/apt/lists"
 # The files of the bundle that configure writes; everything else in it is compiled or copied.
 CONFIGURED_IN_BUNDLE = {"Info.plist": "Contents/Info.plist",
@@ -116,6 +116,29 @@ def update_this_source():
 
 def policy(name=desktop.PACKAGE):
     return subprocess.run(["apt-cache", "policy", name], capture_output=True, text=True, timeout=60).stdout
+
+
+def deb822_fields(text):
+    """The fields of a one-stanza deb822 file; a multi-line value with its lines unindented and
+    "." lines made empty again."""
+    fields, name = {}, None
+    for line in text.splitlines():
+        if line.startswith("#"):
+            continue
+        if line.startswith(" ") and name:
+            fields[name] += ("\n" if fields[name] else "") + ("" if line.strip() == "." else line[1:])
+        else:
+            name, value = line.split(":", 1)
+            fields[name] = value.strip()
+    return fields
+
+
+def fingerprints(key_file):
+    """The fingerprints of the keys in a key file, armoured or not, as gpg reads them."""
+    with tempfile.TemporaryDirectory() as home:
+        out = subprocess.run(["gpg", "--batch", "--no-options", "--homedir", home, "--with-colons", "--show-keys",
+                              key_file], capture_output=True, text=True, check=True).stdout
+    return [line.split(":")[9] for line in out.splitlines() if line.startswith("fpr:")]
 
 
 def conffiles(name=desktop.PACKAGE):

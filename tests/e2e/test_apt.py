@@ -52,8 +52,8 @@ class Apt(e2e.EndToEndTest):
             self.skipTest("installing the package on the machine needs root (the CI runs as root)")
         if desktop.package_installed():
             self.skipTest("a velmora package is installed on this machine; the test would replace and remove it")
-        if os.path.lexists(apt.SOURCE_FILE) or os.path.lexists(apt.KEYRING):
-            self.skipTest("%s or %s is on this machine; the package would replace it" % (apt.SOURCE_FILE, apt.KEYRING))
+        if os.path.lexists(apt.SOURCE_FILE):
+            self.skipTest("%s is on this machine; the package would replace it" % apt.SOURCE_FILE)
         work = os.path.join(self.environment.dir, "apt")
         os.mkdir(work)
         key = apt.TestKey(work)
@@ -117,6 +117,17 @@ class Apt(e2e.EndToEndTest):
                                  stored_list(after, "velmoraSharedNotificationSeen"))
             self.assertEqual(self.user_file("config", "autostart", AGENT_ENTRY), autostart)
             self.assertEqual(self.requested(e2e.PUBLIC_HOST, FEED_PATH), [], "the newer build asked the feed")
+
+            # Removed without purging, the package leaves its source, which apt can still check.
+            for started in self.apps:
+                started.stop()
+            updates.stop_pid(new_pid)
+            removal = apt.apt_get("remove", "-y", desktop.PACKAGE)
+            self.assertEqual(removal.returncode, 0, removal.stdout + removal.stderr)
+            self.assertTrue(os.path.exists(apt.SOURCE_FILE))
+            update = apt.update_this_source()
+            self.assertEqual(update.returncode, 0, update.stdout + update.stderr)
+            self.assertEqual(re.findall(r"^[WE]:.*", update.stdout + update.stderr, re.MULTILINE), [])
         finally:
             for started in self.apps:
                 started.stop()
@@ -130,18 +141,22 @@ class Apt(e2e.EndToEndTest):
                 os.remove(path)
         self.assertEqual(purge.returncode, 0, purge.stdout + purge.stderr)
         self.assertFalse(desktop.package_installed())
-        for path in (apt.SOURCE_FILE, apt.KEYRING, "/opt/velmora"):
+        for path in (apt.SOURCE_FILE, "/opt/velmora"):
             self.assertFalse(os.path.lexists(path), path + " is left after the purge")
         self.assertNotIn(repository, apt.policy())
 
     def check_source(self, repository):
         """The source the package installed names the repository and the key it signs with."""
         with open(apt.SOURCE_FILE, encoding="utf-8") as source:
-            fields = dict(line.split(": ", 1) for line in source.read().splitlines() if not line.startswith("#"))
+            fields = apt.deb822_fields(source.read())
+        key = fields.pop("Signed-By")
         self.assertEqual(fields, {"Types": "deb", "URIs": "file://" + repository, "Suites": "stable",
-                                  "Components": "main", "Architectures": "amd64", "Signed-By": apt.KEYRING})
-        with open(apt.KEYRING, "rb") as installed, open(os.path.join(repository, "velmora.gpg"), "rb") as published:
-            self.assertEqual(installed.read(), published.read())
+                                  "Components": "main", "Architectures": "amd64"})
+        # The key is the source's own, in armour: the one the repository is signed with.
+        embedded = os.path.join(self.home, "cle-de-la-source.asc")
+        with open(embedded, "w") as out:
+            out.write(key)
+        self.assertEqual(apt.fingerprints(embedded), apt.fingerprints(os.path.join(repository, "velmora.gpg")))
         self.assertEqual(apt.conffiles(), [apt.SOURCE_FILE])
 
     def check_updates_come_from_the_system(self, app):
