@@ -49,12 +49,15 @@ void Velmora::showNoticeStatus(const std::string& title) {
 }
 
 void Velmora::showUnreadCount(std::optional<std::int64_t> count) {
-    if (count == unreadCount) return;
     const bool badgeChanges = badgeOf(count) != badgeOf(unreadCount);
+    const bool countChanges = count != unreadCount;
     unreadCount = count;
-    refreshStatusItemToolTip();
-    // Before the launch has built the item, the launch publishes the badge itself.
-    if (badgeChanges && statusItem) platform_.launcherEntry.setBadge(badgeOf(count));
+    if (countChanges) refreshStatusItemToolTip();
+    // Before the launch has built the item, the launch publishes the badge itself. A count is
+    // published after every signed-in poll, since a dock started since the last one (one that
+    // takes no bus name, as KDE's task manager and Plank) learns it no other way; without one,
+    // only the badge's going is.
+    if (statusItem && (count || badgeChanges)) platform_.launcherEntry.setBadge(badgeOf(count));
 }
 
 void Velmora::refreshStatusItemToolTip() {
