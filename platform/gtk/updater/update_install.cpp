@@ -3,6 +3,7 @@
 #include <glib.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -178,6 +179,9 @@ void removeLeftovers(const std::string& bundlePath, int processId) {
             if (!owner) owner = leftoverProcess(name, prefix);
         if (owner && (owner == processId || processEnded(owner))) doomed.push_back(entry.path());
     }
+    // Folders already on their way out go first, so that their names are free for the others.
+    std::stable_partition(doomed.begin(), doomed.end(),
+                          [&removing](const fs::path& path) { return path.filename().string().starts_with(removing); });
     for (auto& path : doomed) {
         const std::string name = path.filename().string();
         if (name.starts_with(staging)) {
