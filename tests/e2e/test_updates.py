@@ -350,14 +350,20 @@ class Updates(e2e.EndToEndTest):
                     updates.stop_pid(relaunched)
                 e2e.wait_for(lambda: updates.bus_owner_pid(env) is None, what="the copy gone from the bus")
 
-    def test_a_new_build_that_cannot_start_gives_way_to_the_old_one(self):
+    def install_a_build_with(self, programs):
+        """Installs, through the offer, a newer build whose `programs` are replaced; the running
+        copy and the digest of its bundle before."""
         self.copy_running_bundle()
         before = updates.tree_digest(self.bundle)
-        self.publish(self.newer_archive(programs={"Velmora": "#!/bin/sh\nexit 1\n"}))
+        self.publish(self.newer_archive(programs=programs))
         app = self.start_copy()
         e2e.wait_for(app.windows, what="the window of the running copy")
         app.activate("checkForUpdates")
         self.accept_offer(app)
+        return app, before
+
+    def test_a_new_build_that_cannot_start_gives_way_to_the_old_one(self):
+        app, before = self.install_a_build_with({"Velmora": "#!/bin/sh\nexit 1\n"})
         status, _, old_again = self.wait_for_hand_over(app, timeout=60)
         self.assertEqual(status, 0)
         self.assertEqual(updates.tree_digest(self.bundle), before)
@@ -365,15 +371,9 @@ class Updates(e2e.EndToEndTest):
         e2e.wait_for(lambda: os.listdir(self.apps_dir) == ["Velmora.app"], what="the broken build removed")
 
     def test_a_failed_installation_leaves_quitting_and_the_watch_as_they_were(self):
-        self.copy_running_bundle()
-        before = updates.tree_digest(self.bundle)
         # The new build's relaunch helper names an interpreter that does not exist: it cannot be
         # started, so the installation is undone after the exchange.
-        self.publish(self.newer_archive(programs={"VelmoraRelaunch": "#!/nonexistent/sh\n"}))
-        app = self.start_copy()
-        e2e.wait_for(app.windows, what="the window of the running copy")
-        app.activate("checkForUpdates")
-        self.accept_offer(app)
+        app, before = self.install_a_build_with({"VelmoraRelaunch": "#!/nonexistent/sh\n"})
         self.dismiss_outcome(app)
         self.assertEqual(updates.tree_digest(self.bundle), before)
         self.assertEqual(os.listdir(self.apps_dir), ["Velmora.app"])
