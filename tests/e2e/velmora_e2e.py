@@ -133,8 +133,13 @@ class Environment:
         subprocess.check_call(["mount", "--bind", hosts, "/etc/hosts"])
 
     def _display(self):
+        # A display number of the test file's own, from its loopback address: files run side by
+        # side in mount namespaces of their own, while X11's abstract sockets are shared by all,
+        # so two servers that each took the first free number could answer each other's clients.
+        number = ":%d" % (100 + int(self.loopback.rsplit(".", 1)[1]))
         read, write = os.pipe()
-        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1400x1000x24", "-nolisten", "tcp"],
+        xvfb = subprocess.Popen(["Xvfb", number, "-displayfd", str(write), "-screen", "0", "1400x1000x24", "-nolisten",
+                                 "tcp"],
                                 pass_fds=[write], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                 preexec_fn=_die_with_parent)
         os.close(write)
