@@ -1,7 +1,5 @@
 #include "platform/gtk/updater/gtk_updater.h"
 
-#include <unistd.h>
-
 #include <memory>
 #include <span>
 #include <utility>
@@ -54,16 +52,6 @@ std::string fetchFailure(const FetchResult& fetched, const char* unreachable, co
         default:
             return unreachable;
     }
-}
-
-std::string parentFolder(const std::string& bundlePath) {
-    g_autofree char* parent = g_path_get_dirname(bundlePath.c_str());
-    return parent;
-}
-
-// Whether this user may exchange the bundle with another folder next to it.
-bool canReplace(const std::string& bundlePath) {
-    return access(parentFolder(bundlePath).c_str(), W_OK) == 0 && access(bundlePath.c_str(), W_OK) == 0;
 }
 
 foundation::PropertyListDictionary readInfo(const std::string& bundlePath) {
@@ -177,11 +165,12 @@ void GtkUpdater::fetchFeed() {
     }
     // An update that could not be put in place is not offered: the staging folder and the
     // exchange both need to write next to the bundle.
-    if (const auto folder = parentFolder(running_.bundlePath); !canReplace(running_.bundlePath)) {
+    if (!canReplaceBundle(running_.bundlePath)) {
         stage_ = Stage::Idle;
         if (userAsked_)
-            tell(update_texts::kCannotUpdateItself,
-                 update_texts::kFolderNotWritablePrefix + folder + update_texts::kFolderNotWritableSuffix);
+            tell(update_texts::kCannotUpdateItself, update_texts::kFolderNotWritablePrefix +
+                                                        bundleFolderOf(running_.bundlePath) +
+                                                        update_texts::kFolderNotWritableSuffix);
         return;
     }
     if (!settings_.feedUrl) return checkFailed(update_texts::kNoFeed);

@@ -2,6 +2,7 @@
 
 #include <glib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -156,6 +157,12 @@ std::optional<std::string> swapInStagedUpdate(const StagedUpdate& staged, const 
     }
     removeTree(staged.folder);
     return std::string(update_texts::kRelaunchFailedPrefix) + *error + update_texts::kDetailSuffix;
+}
+
+std::string bundleFolderOf(const std::string& bundlePath) { return parentOf(bundlePath); }
+
+bool canReplaceBundle(const std::string& bundlePath) {
+    return access(parentOf(bundlePath).c_str(), W_OK) == 0 && access(bundlePath.c_str(), W_OK) == 0;
 }
 
 void removeTree(const std::string& path) {

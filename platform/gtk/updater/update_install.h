@@ -66,6 +66,12 @@ std::optional<std::string> swapInStagedUpdate(const StagedUpdate& staged, const 
                                               const std::function<void()>& exchanged,
                                               const LaunchProgram& launchHelper);
 
+// The folder that holds the bundle at `bundlePath`.
+std::string bundleFolderOf(const std::string& bundlePath);
+// Whether this user may put another folder in the place of the bundle: the staging folder and
+// the exchange both write next to it.
+bool canReplaceBundle(const std::string& bundlePath);
+
 // Removes a folder and everything in it, without following symbolic links; best effort.
 void removeTree(const std::string& path);
 
