@@ -137,6 +137,16 @@ class Updates(e2e.EndToEndTest):
         return [answer for answer in self.service.control("update-pace")["answers"]
                 if answer["path"] == "/mises-a-jour/" + name]
 
+    def install_and_run_build_101(self, app):
+        """Asks for a check, accepts the offer and waits until build 101, now in the bundle's
+        place, runs from it with its window."""
+        app.activate("checkForUpdates")
+        self.accept_offer(app)
+        status, _, new_pid = self.wait_for_hand_over(app, timeout=60)
+        self.assertEqual(status, 0)
+        self.assertEqual(updates.read_info(self.bundle)["CFBundleVersion"], "101")
+        self.assert_runs_from_the_copy_with_its_window(new_pid, app.env)
+
     def dismiss_outcome(self, app):
         outcome = e2e.wait_for(lambda: updates.dialogs(app.env, updates.OUTCOME_TITLE), timeout=30,
                                what="the updater's message")
@@ -174,12 +184,7 @@ class Updates(e2e.EndToEndTest):
         app = self.start_copy()
         e2e.wait_for(app.windows, what="the window of the running copy")
         self.service.control("requests/clear", {})
-        app.activate("checkForUpdates")
-        self.accept_offer(app)
-        status, _, new_pid = self.wait_for_hand_over(app, timeout=60)
-        self.assertEqual(status, 0)
-        self.assertEqual(updates.read_info(self.bundle)["CFBundleVersion"], "101")
-        self.assert_runs_from_the_copy_with_its_window(new_pid, app.env)
+        self.install_and_run_build_101(app)
         # The staging folder and the old copy are gone, at the latest once the new build started.
         e2e.wait_for(lambda: os.listdir(self.apps_dir) == ["Velmora.app"], what="nothing left beside the bundle")
         self.assertTrue(self.requested(e2e.PUBLIC_HOST, "/mises-a-jour/linux.json"))
@@ -303,12 +308,7 @@ class Updates(e2e.EndToEndTest):
         finally:
             self.service.control("update-pace", {"bytes_per_second": 0})
         # Back to idle: a later check offers the update again, and it installs.
-        app.activate("checkForUpdates")
-        self.accept_offer(app)
-        status, _, new_pid = self.wait_for_hand_over(app, timeout=60)
-        self.assertEqual(status, 0)
-        self.assertEqual(updates.read_info(self.bundle)["CFBundleVersion"], "101")
-        self.assert_runs_from_the_copy_with_its_window(new_pid, app.env)
+        self.install_and_run_build_101(app)
 
     def test_a_crash_at_any_step_of_the_swap_leaves_a_whole_bundle_that_launches(self):
         """The installation stops dead after each step in turn. The bundle's place always holds
