@@ -49,10 +49,12 @@ int flushVisited(const char* path, const struct stat* /*status*/, int type, stru
 
 }  // namespace
 
+std::string updateFolderPrefix(const std::string& bundlePath) {
+    return "." + fs::path(bundlePath).filename().string() + ".update-";
+}
+
 std::string updateFolderFor(const std::string& bundlePath, int processId) {
-    const fs::path bundle(bundlePath);
-    return (bundle.parent_path() / ("." + bundle.filename().string() + ".update-" + std::to_string(processId)))
-        .string();
+    return (fs::path(bundlePath).parent_path() / (updateFolderPrefix(bundlePath) + std::to_string(processId))).string();
 }
 
 std::string keptBuildFor(const std::string& bundlePath, int processId) {

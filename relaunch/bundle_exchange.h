@@ -11,6 +11,8 @@ namespace relaunch {
 // The hidden folder next to `bundlePath` that the installation by process `processId` unpacks
 // into, so that the exchange stays on one file system.
 std::string updateFolderFor(const std::string& bundlePath, int processId);
+// The name of every such folder up to the process identifier (".Velmora.app.update-").
+std::string updateFolderPrefix(const std::string& bundlePath);
 
 // Where the installation by process `processId` keeps the build it replaced: the bundle's own
 // name inside that folder, which the exchange fills with the replaced build.

@@ -29,7 +29,7 @@ namespace fs = std::filesystem;
 std::string nameOf(const std::string& path) { return fs::path(path).filename().string(); }
 std::string parentOf(const std::string& path) { return fs::path(path).parent_path().string(); }
 
-std::string stagingPrefix(const std::string& bundlePath) { return "." + nameOf(bundlePath) + ".update-"; }
+std::string stagingPrefix(const std::string& bundlePath) { return relaunch::updateFolderPrefix(bundlePath); }
 // Where builds before the one-step exchange moved the replaced bundle.
 std::string asidePrefix(const std::string& bundlePath) { return nameOf(bundlePath) + ".old-"; }
 // Where a staging folder goes, in one rename, before it is deleted: a kept build is then either
